@@ -1,0 +1,110 @@
+#ifndef ZELMORA_MAINWINDOW_H
+#define ZELMORA_MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QStandardItemModel>
+#include <QStringList>
+#include <QTranslator>
+
+#include <vector>
+
+#include <hidapi.h>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+#include "buttonpresets.h"
+
+class QThread;
+class QTimer;
+class Ui_MainWindow;
+class ParseRealTimeData;
+class ParseReadBackData;
+class UdevHidMonitor;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Read-only views of the state the tests and the demo want to observe.
+    bool isDeviceConnected() const { return deviceConnected; }
+    bool isSampling() const;
+    hid_device *meterHandle() const { return hidHandle; }
+    int storedRecordCount() const { return storedCount; }
+    int lastIoResultValue() const { return lastIoResult; }
+    QStandardItemModel *liveModel() const { return realTimeModel; }
+    QStandardItemModel *storedModel() const { return readBackModel; }
+
+    // Hot-plug entry points; the platform notifier calls them on the GUI thread.
+    void handleDeviceArrival();
+    void handleDeviceRemoval();
+
+protected:
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
+#endif
+    void changeEvent(QEvent *event) override;
+
+signals:
+    void signalArrival();
+    void startRealTimeWork(hid_device *);
+    void startReadBackWork(const std::vector<unsigned char> &read_buf, int total_num);
+
+public slots:
+    void handleRealTimeFinish(QStringList, QStringList, QStringList);
+    void handleReadBackFinish(QStringList resistanceValues, bool readSuccess);
+
+private slots:
+    void on_clearAct_triggered();
+    void on_closeAct_triggered();
+    void on_readbackBtn_clicked();
+    void on_ChineseAct_triggered();
+    void on_EnglishAct_triggered();
+    void readRealTimeData();
+    void on_exitAct_triggered();
+    void on_saveBackBtn_clicked();
+    void on_saveRealBtn_clicked();
+    void on_spinBox_valueChanged(int arg1);
+    void on_pushButton_clicked();
+    void usbChecker(int, int);
+
+private:
+    void initWindowState();
+    void applyPreset(const ButtonPreset &preset);
+    void showConnection(const QString &text, const char *styleSheet);
+    bool openMeter();
+    void closeMeter();
+    bool registerDeviceNotifications();
+    void setUpLiveSampling();
+    void setUpReadBack();
+    void shutDownLiveSampling();
+    void shutDownReadBack();
+    void transferStoredRecords();
+    void saveToExcel(QStandardItemModel *model);
+
+    Ui_MainWindow *ui;
+    QStandardItemModel *realTimeModel;
+    QStandardItemModel *readBackModel;
+    hid_device *hidHandle;
+    bool deviceConnected;
+    int lastIoResult;
+    QTranslator translator;
+    QTimer *sampleTimer;
+    QThread *realTimeThread;
+    QThread *readBackThread;
+    ParseRealTimeData *realTimeWorker;
+    ParseReadBackData *readBackWorker;
+    int storedCount;
+#ifdef Q_OS_WIN
+    GUID hidClassGuid;
+#else
+    UdevHidMonitor *hotplugMonitor;
+#endif
+};
+
+#endif
