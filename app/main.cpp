@@ -1,0 +1,32 @@
+#include <QApplication>
+#include <QFont>
+#include <QIcon>
+#include <QMetaType>
+
+#include <vector>
+
+#include "mainwindow.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    QApplication a(argc, argv);
+
+    // The stored-record buffer crosses to the decoder thread by a queued call.
+    qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
+
+    QFont font("Microsoft YaHei UI Light");
+    font.setPixelSize(15);
+    QApplication::setFont(font);
+
+#ifndef Q_OS_WIN
+    // Windows takes the window icon from the executable's IDI_ICON1; other
+    // systems have no such resource, so give it the same picture here.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app2.ico")));
+#endif
+
+    MainWindow w;
+    w.show();
+    return a.exec();
+}
