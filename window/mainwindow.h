@@ -11,7 +11,7 @@
 #include <hidapi.h>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "win32devicenotify.h"
 #endif
 
 #include "buttonpresets.h"
@@ -84,6 +84,7 @@ private:
     void setUpReadBack();
     void shutDownLiveSampling();
     void shutDownReadBack();
+    int recordCountExchange(unsigned char *reply);
     void transferStoredRecords();
     void saveToExcel(QStandardItemModel *model);
 

@@ -1,8 +1,6 @@
 #include "pause.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#elif defined(_WIN32)
+#if defined(_WIN32)
 #include <windows.h>
 #else
 #include <chrono>

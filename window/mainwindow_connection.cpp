@@ -1,0 +1,130 @@
+// Opening and closing the meter, hot-plug, lost-meter detection and the
+// disconnect action. Every HID call sequence holds the process-wide guard,
+// so the live poller can never be inside an exchange on the same handle.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QTimer>
+
+#include <cstring>
+
+#include "hidguard.h"
+#include "protocol.h"
+
+#ifndef Q_OS_WIN
+#include "udevmonitor.h"
+#endif
+
+bool MainWindow::openMeter()
+{
+    auto lock = HidGuard::acquire();
+    if (hidHandle)
+        closeMeter();
+    hidHandle = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
+    if (hidHandle) {
+        HidGuard::markOpen(hidHandle);
+        hid_set_nonblocking(hidHandle, 1);
+    }
+    return hidHandle != nullptr;
+}
+
+void MainWindow::closeMeter()
+{
+    // Taking the guard waits for a poll that is inside its exchanges; polls
+    // still queued with this handle find it closed and do nothing.
+    auto lock = HidGuard::acquire();
+    if (hidHandle) {
+        HidGuard::markClosed(hidHandle);
+        hid_close(hidHandle);
+    }
+    hidHandle = nullptr;
+}
+
+int MainWindow::recordCountExchange(unsigned char *reply)
+{
+    auto lock = HidGuard::acquire();
+    const auto command = commandReport(CMD_GET_RECORD_COUNT);
+    lastIoResult = hid_write(hidHandle, command.data(), command.size());
+    std::memset(reply, 0, RECORD_COUNT_REPLY_SIZE);
+    lastIoResult = hid_read_timeout(hidHandle, reply, RECORD_COUNT_REPLY_SIZE, REPLY_TIMEOUT_MS);
+    return lastIoResult;
+}
+
+bool MainWindow::registerDeviceNotifications()
+{
+#ifdef Q_OS_WIN
+    return registerHidInterfaceNotifications(reinterpret_cast<HWND>(winId()), hidClassGuid);
+#else
+    hotplugMonitor = new UdevHidMonitor(this);
+    connect(hotplugMonitor, &UdevHidMonitor::arrived, this, &MainWindow::handleDeviceArrival);
+    connect(hotplugMonitor, &UdevHidMonitor::removed, this, &MainWindow::handleDeviceRemoval);
+    return hotplugMonitor->isActive();
+#endif
+}
+
+#ifdef Q_OS_WIN
+bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, long *result)
+{
+    Q_UNUSED(eventType);
+    Q_UNUSED(result);
+    switch (hidDeviceChangeOf(static_cast<const MSG *>(message))) {
+    case HidDeviceChange::Arrival:
+        handleDeviceArrival();
+        break;
+    case HidDeviceChange::Removal:
+        handleDeviceRemoval();
+        break;
+    case HidDeviceChange::None:
+        break;
+    }
+    return false;
+}
+#endif
+
+void MainWindow::handleDeviceArrival()
+{
+    on_clearAct_triggered();
+    if (openMeter()) {
+        // The answer is not examined, only read, so that it cannot be taken
+        // for the reply to the next command.
+        unsigned char reply[RECORD_COUNT_REPLY_SIZE];
+        recordCountExchange(reply);
+        deviceConnected = true;
+    }
+    emit signalArrival();
+}
+
+void MainWindow::handleDeviceRemoval()
+{
+    if (sampleTimer->isActive())
+        sampleTimer->stop();
+    showConnection(tr("未打开设备"), "color:red;");
+    applyPreset(PRESET_IDLE);
+    ui->statusbar->showMessage(tr(""), 0);
+}
+
+void MainWindow::usbChecker(int readingResult, int rangeResult)
+{
+    if (readingResult != 0 && rangeResult != 0)
+        return;
+    if (sampleTimer->isActive()) {
+        sampleTimer->stop();
+        closeMeter();
+    }
+    showConnection(tr("未打开设备"), "color:red;");
+    applyPreset(PRESET_IDLE);
+    ui->statusbar->showMessage(tr(""), 0);
+}
+
+void MainWindow::on_closeAct_triggered()
+{
+    ui->statusbar->showMessage(tr(""), 0);
+    initWindowState();
+    if (sampleTimer->isActive()) {
+        sampleTimer->stop();
+        if (deviceConnected) {
+            closeMeter();
+            deviceConnected = false;
+        }
+    }
+}

@@ -1,0 +1,21 @@
+#ifndef ZELMORA_WIN32DEVICENOTIFY_H
+#define ZELMORA_WIN32DEVICENOTIFY_H
+
+// The Win32 side of hot-plug, free of Qt so that it can be compile-checked
+// with a cross compiler on its own.
+#include <windows.h>
+
+// {4D1E55B2-F16F-11CF-88CB-001111000030}: the HID device-interface class.
+extern const GUID GUID_DEVINTERFACE_HID_VALUE;
+
+enum class HidDeviceChange { None, Arrival, Removal };
+
+// Asks Windows to send WM_DEVICECHANGE for every interface of the given
+// class to the window. The notification handle is neither kept nor released.
+bool registerHidInterfaceNotifications(HWND window, const GUID &classGuid);
+
+// What a window message says about HID devices; only WM_DEVICECHANGE with
+// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE counts, lParam is not read.
+HidDeviceChange hidDeviceChangeOf(const MSG *message);
+
+#endif
