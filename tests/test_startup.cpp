@@ -1,0 +1,275 @@
+// The window as a person sees it right after start-up, before any meter
+// traffic: texts, ranges, tables, button looks, menus and the clear action.
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaMethod>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolBar>
+#include <QtTest>
+
+#include "mainwindow.h"
+#include "virtualmeter.h"
+
+namespace {
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+QStringList headers(QAbstractItemModel *model)
+{
+    QStringList texts;
+    for (int c = 0; c < model->columnCount(); ++c)
+        texts << model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    return texts;
+}
+
+} // namespace
+
+class StartupTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { VirtualMeter::reset(); }
+
+    void windowOpensWaitingWithoutTraffic()
+    {
+        const int threadsBefore = threadCount();
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zelmora"));
+        auto *connect = w.findChild<QLineEdit *>("connectEdit");
+        QCOMPARE(connect->text(), QString::fromUtf8("等待连接\u00B7\u00B7\u00B7"));
+        QCOMPARE(connect->styleSheet(), QStringLiteral("color:black;"));
+        QVERIFY(!w.isDeviceConnected());
+        QVERIFY(!w.isSampling());
+        QCOMPARE(w.meterHandle(), nullptr);
+
+        // Only hid_init reached the HID layer, and no worker thread started.
+        const auto calls = VirtualMeter::callLog();
+        QVERIFY(!calls.empty());
+        for (const auto &call : calls)
+            QCOMPARE(QString::fromStdString(call.function), QStringLiteral("hid_init"));
+        QCOMPARE(threadCount(), threadsBefore);
+    }
+
+    void captions_data()
+    {
+        QTest::addColumn<QString>("objectName");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("sampleEdit") << "sampleEdit" << QString::fromUtf8("采样间隔：");
+        QTest::newRow("modeEdit") << "modeEdit" << QString::fromUtf8("测量模式");
+        QTest::newRow("backEdit") << "backEdit" << QString::fromUtf8("读取本地数据");
+        QTest::newRow("realEdit") << "realEdit" << QString::fromUtf8("读取实时数据");
+        QTest::newRow("numEdit") << "numEdit" << QString::fromUtf8("数据总数");
+        QTest::newRow("numSavedEdit") << "numSavedEdit" << QString::fromUtf8("数据总数");
+    }
+
+    void captions()
+    {
+        QFETCH(QString, objectName);
+        QFETCH(QString, text);
+        MainWindow w;
+        auto *edit = w.findChild<QLineEdit *>(objectName);
+        QVERIFY(edit);
+        QCOMPARE(edit->text(), text);
+        QVERIFY(edit->isReadOnly());
+        QCOMPARE(edit->alignment(), Qt::AlignCenter);
+    }
+
+    void intervalSpinBox()
+    {
+        MainWindow w;
+        auto *spin = w.findChild<QSpinBox *>("spinBox");
+        QCOMPARE(spin->value(), 500);
+        QCOMPARE(spin->minimum(), 100);
+        QCOMPARE(spin->maximum(), 5000);
+        QCOMPARE(spin->singleStep(), 50);
+        QCOMPARE(spin->suffix(), QStringLiteral("ms"));
+        // Changing the interval before any meter was opened touches nothing.
+        VirtualMeter::clearCallLog();
+        spin->setValue(1000);
+        QVERIFY(!w.isSampling());
+        QVERIFY(VirtualMeter::callLog().empty());
+    }
+
+    void tablesStartEmptyWithHeaders()
+    {
+        MainWindow w;
+        auto *live = w.findChild<QTableView *>("tableView");
+        auto *stored = w.findChild<QTableView *>("backTableView");
+        QCOMPARE(live->model(), w.liveModel());
+        QCOMPARE(stored->model(), w.storedModel());
+        QCOMPARE(w.liveModel()->rowCount(), 0);
+        QCOMPARE(w.storedModel()->rowCount(), 0);
+        QCOMPARE(headers(w.liveModel()),
+                 QString::fromUtf8("序号 时间 模式 量程 电阻值").split(' '));
+        QCOMPARE(headers(w.storedModel()), QString::fromUtf8("序号 电阻值").split(' '));
+        for (QTableView *view : {live, stored}) {
+            QVERIFY(view->verticalHeader()->isHidden());
+            QVERIFY(view->horizontalHeader()->stretchLastSection());
+            QCOMPARE(view->horizontalHeader()->minimumSectionSize(), 100);
+            for (int c = 0; c < view->model()->columnCount(); ++c)
+                QCOMPARE(view->horizontalHeader()->sectionResizeMode(c), QHeaderView::ResizeToContents);
+        }
+        QCOMPARE(live->textElideMode(), Qt::ElideLeft);
+        QCOMPARE(stored->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(w.findChild<QProgressBar *>("progressBar")->value(), 0);
+    }
+
+    void buttonsAndStatusStyles()
+    {
+        MainWindow w;
+        QCOMPARE(w.findChild<QPushButton *>("readbackBtn")->styleSheet(),
+                 QStringLiteral("QPushButton{image: url(:/start.png);}"));
+        QCOMPARE(w.findChild<QPushButton *>("pushButton")->styleSheet(),
+                 QStringLiteral("QPushButton{ image: url(:/stop.png); }"));
+        for (const char *name : {"readbackBtn", "pushButton", "saveRealBtn", "saveBackBtn"})
+            QVERIFY(w.findChild<QPushButton *>(name)->text().isEmpty());
+        QCOMPARE(w.findChild<QPushButton *>("saveRealBtn")->styleSheet(), QStringLiteral("image: url(:/save.png);"));
+        QCOMPARE(w.statusBar()->styleSheet(), QStringLiteral("color: rgb(0, 170, 0);\n"));
+        const QString field = QStringLiteral("font: 25 11pt \"Microsoft YaHei UI Light\";");
+        QCOMPARE(field.size(), 41);
+        QCOMPARE(w.findChild<QLineEdit *>("connectEdit")->styleSheet().isEmpty(), false);
+        QCOMPARE(w.findChild<QLineEdit *>("realEdit")->styleSheet(), field);
+        QCOMPARE(w.findChild<QProgressBar *>("progressBar")->styleSheet(), field);
+        QCOMPARE(w.findChild<QLineEdit *>("realEdit")->font().weight(), 3);
+    }
+
+    void metaObjectOrder()
+    {
+        const QStringList expected = {
+            "signalArrival()",
+            "startRealTimeWork(hid_device*)",
+            "startReadBackWork(std::vector<unsigned char>,int)",
+            "handleRealTimeFinish(QStringList,QStringList,QStringList)",
+            "handleReadBackFinish(QStringList,bool)",
+            "on_clearAct_triggered()",
+            "on_closeAct_triggered()",
+            "on_readbackBtn_clicked()",
+            "on_ChineseAct_triggered()",
+            "on_EnglishAct_triggered()",
+            "readRealTimeData()",
+            "on_exitAct_triggered()",
+            "on_saveBackBtn_clicked()",
+            "on_saveRealBtn_clicked()",
+            "on_spinBox_valueChanged(int)",
+            "on_pushButton_clicked()",
+            "usbChecker(int,int)",
+        };
+        const QMetaObject &mo = MainWindow::staticMetaObject;
+        QStringList actual;
+        for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
+            actual << QString::fromLatin1(mo.method(i).methodSignature());
+        QCOMPARE(actual, expected);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(mo.method(mo.methodOffset() + i).methodType(), QMetaMethod::Signal);
+        QCOMPARE(mo.method(mo.methodOffset() + 3).access(), QMetaMethod::Public);
+        QCOMPARE(mo.method(mo.methodOffset() + 5).access(), QMetaMethod::Private);
+    }
+
+    void windowRefusesToShrink()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), QSize(961, 650));
+        w.resize(500, 300);
+        QVERIFY(w.width() >= 961);
+        QVERIFY(w.height() >= 650);
+        w.resize(1200, 800);
+        QCOMPARE(w.size(), QSize(1200, 800));
+    }
+
+    void noContextMenuOnToolBarOrWindow()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QSignalSpy requested(&w, &QWidget::customContextMenuRequested);
+        for (QWidget *target : {static_cast<QWidget *>(w.findChild<QToolBar *>("toolBar")),
+                                static_cast<QWidget *>(&w)}) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(target, &event);
+            QCOMPARE(QApplication::activePopupWidget(), nullptr);
+        }
+        // Both requests reached the window and were left unanswered.
+        QCOMPARE(requested.count(), 2);
+    }
+
+    void toolBarAndMenuContents()
+    {
+        MainWindow w;
+        auto *toolBar = w.findChild<QToolBar *>("toolBar");
+        QCOMPARE(toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QCOMPARE(w.toolBarArea(toolBar), Qt::TopToolBarArea);
+        QStringList texts, tips, names;
+        for (QAction *a : toolBar->actions()) {
+            texts << a->text();
+            tips << a->toolTip();
+            names << a->objectName();
+            QVERIFY(!a->icon().isNull());
+        }
+        QCOMPARE(names, QStringList({"clearAct", "closeAct", "exitAct"}));
+        QCOMPARE(texts, QString::fromUtf8("清除 关闭 退出").split(' '));
+        QCOMPARE(tips, QString::fromUtf8("清除数据 断开设备连接 退出程序").split(' '));
+
+        const auto menus = w.menuBar()->actions();
+        QCOMPARE(menus.size(), 1);
+        QCOMPARE(menus.first()->text(), QString::fromUtf8("语言"));
+        QMenu *menu = menus.first()->menu();
+        QStringList entries, entryTips;
+        for (QAction *a : menu->actions()) {
+            entries << a->text();
+            entryTips << a->toolTip();
+            QVERIFY(!a->icon().isNull());
+        }
+        QCOMPARE(entries, QString::fromUtf8("中文 英文").split(' '));
+        QCOMPARE(entryTips, QString::fromUtf8("中文界面 英文界面").split(' '));
+    }
+
+    void clearActionResetsCountersAndTables()
+    {
+        MainWindow w;
+        w.handleRealTimeFinish({QString::fromUtf8("自动")}, {QString::fromUtf8("10mΩ")},
+                               {QString::fromUtf8("12.345mΩ")});
+        w.storedModel()->appendRow(new QStandardItem("1"));
+        QCOMPARE(w.liveModel()->rowCount(), 1);
+        QCOMPARE(w.findChild<QLineEdit *>("numEdit")->text(), QStringLiteral("1"));
+        QCOMPARE(w.findChild<QLineEdit *>("modeEdit")->text(), QString::fromUtf8("自动"));
+        w.findChild<QProgressBar *>("progressBar")->setValue(66);
+
+        w.findChild<QAction *>("clearAct")->trigger();
+
+        QCOMPARE(w.liveModel()->rowCount(), 0);
+        QCOMPARE(w.storedModel()->rowCount(), 0);
+        QCOMPARE(headers(w.liveModel()).size(), 5);
+        QCOMPARE(headers(w.liveModel()).first(), QString::fromUtf8("序号"));
+        QCOMPARE(w.findChild<QLineEdit *>("numEdit")->text(), QStringLiteral("0"));
+        QCOMPARE(w.findChild<QLineEdit *>("numSavedEdit")->text(), QStringLiteral("0"));
+        QCOMPARE(w.findChild<QLineEdit *>("modeEdit")->text(), QString::fromUtf8("测量模式"));
+        QCOMPARE(w.findChild<QProgressBar *>("progressBar")->value(), 0);
+
+        // The next accepted reading is row 1 again.
+        w.handleRealTimeFinish({QString::fromUtf8("手动")}, {QString::fromUtf8("1Ω")}, {QString::fromUtf8("0.4Ω")});
+        QCOMPARE(w.liveModel()->item(0, 0)->text(), QStringLiteral("1"));
+        QCOMPARE(w.findChild<QLineEdit *>("numEdit")->text(), QStringLiteral("1"));
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "test_startup.moc"
