@@ -1,0 +1,135 @@
+#include "parserealtimedata.h"
+
+#include "hidguard.h"
+#include "protocol.h"
+
+#include <array>
+
+ParseRealTimeData::ParseRealTimeData(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<hid_device *>("hid_device*");
+}
+
+namespace {
+
+// One command written, one reply read into a zero-filled buffer; the read's
+// result as hidapi gives it.
+int exchange(hid_device *handle, unsigned char code, std::array<unsigned char, INPUT_REPORT_SIZE> &reply,
+             int replySize)
+{
+    const auto command = commandReport(code);
+    hid_write(handle, command.data(), command.size());
+    return hid_read_timeout(handle, reply.data(), static_cast<size_t>(replySize), REPLY_TIMEOUT_MS);
+}
+
+} // namespace
+
+void ParseRealTimeData::doRealTimeWork(hid_device *handle)
+{
+    std::array<unsigned char, INPUT_REPORT_SIZE> readingReply{};
+    std::array<unsigned char, INPUT_REPORT_SIZE> rangeReply{};
+    int rA = 0;
+    int rB = 0;
+    {
+        // The window may have closed or replaced the handle while this request
+        // waited in the queue; then the handle must not be touched at all.
+        auto guard = HidGuard::acquire();
+        if (!HidGuard::isOpen(handle))
+            return;
+        hid_init();
+        rA = exchange(handle, CMD_GET_READING, readingReply, READING_REPLY_SIZE);
+        rB = exchange(handle, CMD_GET_RANGE, rangeReply, RANGE_REPLY_SIZE);
+    }
+
+    emit signalUsb(rA, rB);
+    if (rA < 0 || rB < 0)
+        return;
+
+    QStringList modeList;
+    QStringList rangeList;
+    QStringList valueList;
+    if (!decodeSample(readingReply.data(), rangeReply.data(), modeList, rangeList, valueList))
+        return;
+    emit finish(modeList, rangeList, valueList);
+}
+
+namespace {
+
+QString unitText(int unitCode)
+{
+    switch (unitCode) {
+    case 0:
+        return ParseRealTimeData::tr("μΩ");
+    case 1:
+        return ParseRealTimeData::tr("mΩ");
+    case 2:
+        return ParseRealTimeData::tr("Ω");
+    case 4:
+        return ParseRealTimeData::tr("kΩ");
+    default:
+        return QString();
+    }
+}
+
+QString rangeText(int rangeCode)
+{
+    switch (rangeCode) {
+    case 1:
+        return ParseRealTimeData::tr("100kΩ");
+    case 2:
+        return ParseRealTimeData::tr("10kΩ");
+    case 3:
+        return ParseRealTimeData::tr("1kΩ");
+    case 4:
+        return ParseRealTimeData::tr("100Ω");
+    case 5:
+        return ParseRealTimeData::tr("10Ω");
+    case 6:
+        return ParseRealTimeData::tr("1Ω");
+    case 7:
+        return ParseRealTimeData::tr("100mΩ");
+    case 8:
+        return ParseRealTimeData::tr("10mΩ");
+    case 9:
+        return ParseRealTimeData::tr("1mΩ");
+    case 10:
+        return ParseRealTimeData::tr("100μΩ");
+    default:
+        // Still one entry: the row shows an empty range rather than no row.
+        return QString("");
+    }
+}
+
+} // namespace
+
+bool ParseRealTimeData::decodeSample(const unsigned char *readingReply, const unsigned char *rangeReply,
+                                     QStringList &modeList, QStringList &rangeList,
+                                     QStringList &valueList)
+{
+    QStringList values;
+    if (acceptReadingReply(readingReply)) {
+        const ReadingCell cell = readingCellOf(readingReply);
+        const float value = scaledValue(cell);
+        if (isOverload(value)) {
+            values << tr("OL");
+        } else {
+            const int unitCode = unitCodeOf(cell);
+            if (!isListedUnit(unitCode))
+                return false;
+            values << liveNumberText(value, decimalsOf(cell)) + unitText(unitCode);
+        }
+    }
+
+    QStringList modes;
+    QStringList ranges;
+    if (acceptRangeReply(rangeReply)) {
+        modes << (rangeIsAutomatic(rangeReply) ? tr("自动") : tr("手动"));
+        ranges << rangeText(rangeCodeOf(rangeReply));
+    }
+
+    modeList = modes;
+    rangeList = ranges;
+    valueList = values;
+    return true;
+}
