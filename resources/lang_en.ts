@@ -1,0 +1,281 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>clear</translation>
+    </message>
+    <message>
+        <source>清除数据</source>
+        <translation>Clear data</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>close</translation>
+    </message>
+    <message>
+        <source>断开设备连接</source>
+        <translation>Disconnect device</translation>
+    </message>
+    <message>
+        <source>中文</source>
+        <translation>Chinese</translation>
+    </message>
+    <message>
+        <source>中文界面</source>
+        <translation>Chinese interface</translation>
+    </message>
+    <message>
+        <source>英文</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>英文界面</source>
+        <translation>English interface</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>exit</translation>
+    </message>
+    <message>
+        <source>退出程序</source>
+        <translation>Exit program</translation>
+    </message>
+    <message>
+        <source>ms</source>
+        <translation>ms</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>toolBar</source>
+        <translation>toolBar</translation>
+    </message>
+    <message>
+        <source>Zelmora</source>
+        <translation>Zelmora</translation>
+    </message>
+    <message>
+        <source>等待连接···</source>
+        <translation>Waiting to connect...</translation>
+    </message>
+    <message>
+        <source>已连接</source>
+        <translation>Connected</translation>
+    </message>
+    <message>
+        <source>未连接</source>
+        <translation>Disconnected</translation>
+    </message>
+    <message>
+        <source>未打开设备</source>
+        <translation>Not open</translation>
+    </message>
+    <message>
+        <source>采样间隔：</source>
+        <translation>Sample interval:</translation>
+    </message>
+    <message>
+        <source>测量模式</source>
+        <translation>Measurement mode</translation>
+    </message>
+    <message>
+        <source>读取实时数据</source>
+        <translation>Read real-time data</translation>
+    </message>
+    <message>
+        <source>读取本地数据</source>
+        <translation>Read local data</translation>
+    </message>
+    <message>
+        <source>数据总数</source>
+        <translation>Data total</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>序号</source>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>模式</source>
+        <translation>Mode</translation>
+    </message>
+    <message>
+        <source>量程</source>
+        <translation>Range</translation>
+    </message>
+    <message>
+        <source>电阻值</source>
+        <translation>Resistance value</translation>
+    </message>
+    <message>
+        <source>接收实时数据</source>
+        <translation>Receive real-time data</translation>
+    </message>
+    <message>
+        <source>接收本地数据</source>
+        <translation>Receive local data</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>stop</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>数据传输失败</source>
+        <translation>Data transfer failure</translation>
+    </message>
+    <message>
+        <source>数据传输失败！请重新点击开始按钮。</source>
+        <translation>Data transfer failed! Please click the Start button again.</translation>
+    </message>
+    <message>
+        <source>注意</source>
+        <translation>Note</translation>
+    </message>
+    <message>
+        <source>无数据！</source>
+        <translation>No data!</translation>
+    </message>
+    <message>
+        <source>保存Excel文件</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Excel文件(*.xlsx)</source>
+        <translation>Excel file(*.xlsx)</translation>
+    </message>
+    <message>
+        <source>您想现在打开已保存的文件吗？</source>
+        <translation>Do you want to open the saved file now?</translation>
+    </message>
+    <message>
+        <source>打开文件</source>
+        <translation>Open file</translation>
+    </message>
+    <message>
+        <source>是</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>否</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>文件保存失败：%1</source>
+        <translation>The file could not be saved: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ParseReadBackData</name>
+    <message>
+        <source>OL</source>
+        <translation>OL</translation>
+    </message>
+    <message>
+        <source>kΩ</source>
+        <translation>kΩ</translation>
+    </message>
+    <message>
+        <source>Ω</source>
+        <translation>Ω</translation>
+    </message>
+    <message>
+        <source>mΩ</source>
+        <translation>mΩ</translation>
+    </message>
+    <message>
+        <source>μΩ</source>
+        <translation>μΩ</translation>
+    </message>
+</context>
+<context>
+    <name>ParseRealTimeData</name>
+    <message>
+        <source>自动</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>手动</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>100kΩ</source>
+        <translation>100kΩ</translation>
+    </message>
+    <message>
+        <source>10kΩ</source>
+        <translation>10kΩ</translation>
+    </message>
+    <message>
+        <source>1kΩ</source>
+        <translation>1kΩ</translation>
+    </message>
+    <message>
+        <source>100Ω</source>
+        <translation>100Ω</translation>
+    </message>
+    <message>
+        <source>10Ω</source>
+        <translation>10Ω</translation>
+    </message>
+    <message>
+        <source>1Ω</source>
+        <translation>1Ω</translation>
+    </message>
+    <message>
+        <source>100mΩ</source>
+        <translation>100mΩ</translation>
+    </message>
+    <message>
+        <source>10mΩ</source>
+        <translation>10mΩ</translation>
+    </message>
+    <message>
+        <source>1mΩ</source>
+        <translation>1mΩ</translation>
+    </message>
+    <message>
+        <source>100μΩ</source>
+        <translation>100μΩ</translation>
+    </message>
+    <message>
+        <source>OL</source>
+        <translation>OL</translation>
+    </message>
+    <message>
+        <source>kΩ</source>
+        <translation>kΩ</translation>
+    </message>
+    <message>
+        <source>Ω</source>
+        <translation>Ω</translation>
+    </message>
+    <message>
+        <source>mΩ</source>
+        <translation>mΩ</translation>
+    </message>
+    <message>
+        <source>μΩ</source>
+        <translation>μΩ</translation>
+    </message>
+</context>
+</TS>
