@@ -1,0 +1,442 @@
+// The window with the real hidapi (hidraw backend) against the UHID meter, on
+// the real kernel HID stack inside the test machine. Arrival and removal reach
+// the window through its own Linux hot-plug monitor, from kernel uevents.
+//
+// The functions run in order on one window and one meter, as a person at the
+// bench would: plug in, sample, download, lose the meter's answers, unplug in
+// the middle of a poll, plug in again.
+
+#include "mainwindow.h"
+#include "meterprocess.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString CONNECTED = QStringLiteral("已连接");
+const QString NO_ANSWER = QStringLiteral("未连接");
+const QString NOT_OPENED = QStringLiteral("未打开设备");
+const QString WAITING = QStringLiteral("等待连接···");
+
+// Software emulation makes everything several times slower than on a PC.
+constexpr int SETTLE_MS = 20000;
+
+// The meter's stored record r, as the UHID meter builds it: 10.000 mΩ plus
+// r µΩ, and an overload wherever r % 50 == 7.
+QString expectedRecordText(int r)
+{
+    if (r % 50 == 7)
+        return QStringLiteral("OL");
+    const int raw = 10000 + r;
+    return QStringLiteral("%1.%2mΩ").arg(raw / 1000).arg(raw % 1000, 3, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+class GuestWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void windowStartsWaitingForTheMeter();
+    void arrivalOfTheMeterStartsSamplingAndDownload();
+    void liveSamplingAppendsOneRowPerReading();
+    void startButtonDownloadsStoredRecords_data();
+    void startButtonDownloadsStoredRecords();
+    void silentMeterStopsSamplingAndClosesTheMeter();
+    void silentMeterAtStartShowsNoAnswer();
+    void answeringMeterStartsAgainFromTheButton();
+    void unplugDuringPollStopsSampling();
+    void replugRestartsEverything();
+    void unplugDuringEachExchangeLeavesTheWindowWorking_data();
+    void unplugDuringEachExchangeLeavesTheWindowWorking();
+    void unplugDuringArrivalHandshakeEndsNotOpened();
+    void unplugDuringDownloadWarnsAndStops();
+    void plugInAfterAllThatWorksAsOnTheFirstDay();
+
+private:
+    QString connectionText() const { return widget<QLineEdit>("connectEdit")->text(); }
+    QString connectionStyle() const { return widget<QLineEdit>("connectEdit")->styleSheet(); }
+    QString text(const char *lineEdit) const { return widget<QLineEdit>(lineEdit)->text(); }
+    void clickStart();
+    bool checkLiveRows(int from, QString *problem) const;
+    bool checkStoredRows(int count, QString *problem) const;
+    void dismissMessageBox();
+    QStringList takeMessageBoxes();
+
+    template <typename W>
+    W *widget(const char *name) const
+    {
+        W *found = window->findChild<W *>(QLatin1String(name));
+        if (!found)
+            qFatal("the window has no %s", name);
+        return found;
+    }
+
+    std::unique_ptr<MainWindow> window;
+    MeterProcess meter;
+    QTimer messageBoxWatch;
+    QStringList messageBoxes;
+    int meterMark = 0;
+};
+
+void GuestWindowTest::initTestCase()
+{
+    // What main() registers so that stored records cross to the decoder.
+    qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
+
+    // A warning box would block the window's thread for good: take note of
+    // it, close it, and let the function that caused it fail.
+    connect(&messageBoxWatch, &QTimer::timeout, this, &GuestWindowTest::dismissMessageBox);
+    messageBoxWatch.start(100);
+
+    QVERIFY2(meter.start({QStringLiteral("--unplugged")}, 10000), "the UHID meter did not start");
+    window = std::make_unique<MainWindow>();
+    window->show();
+}
+
+void GuestWindowTest::cleanup()
+{
+    const QStringList seen = meter.eventsSince(meterMark);
+    meterMark = meter.mark();
+    QStringList faults;
+    for (const QString &event : seen) {
+        if (event.startsWith(QLatin1String("overlap")) || event.startsWith(QLatin1String("malformed")) ||
+            event.startsWith(QLatin1String("unknown")))
+            faults << event;
+    }
+    if (!faults.isEmpty())
+        QFAIL(qPrintable(QStringLiteral("the meter saw: ") + faults.join(QStringLiteral("; "))));
+    const QStringList boxes = takeMessageBoxes();
+    if (!boxes.isEmpty())
+        QFAIL(qPrintable(QStringLiteral("unexpected message box: ") + boxes.join(QStringLiteral("; "))));
+}
+
+void GuestWindowTest::cleanupTestCase()
+{
+    qInfo("meter commands over the whole run: 05 x%d, 0A x%d, 08 x%d, 07 x%d", meter.count("command 05"),
+          meter.count("command 0A"), meter.count("command 08"), meter.count("command 07"));
+    QElapsedTimer timer;
+    timer.start();
+    window.reset();
+    qInfo("window destroyed in %lld ms", timer.elapsed());
+    meter.quit(5000);
+}
+
+void GuestWindowTest::windowStartsWaitingForTheMeter()
+{
+    QCOMPARE(connectionText(), WAITING);
+    QVERIFY(!window->isSampling());
+    QVERIFY(!window->isDeviceConnected());
+    QCOMPARE(meter.count("command"), 0);
+}
+
+void GuestWindowTest::arrivalOfTheMeterStartsSamplingAndDownload()
+{
+    QVERIFY(meter.send(QStringLiteral("records 30")));
+    const int mark = meter.mark();
+    QVERIFY(meter.send(QStringLiteral("plug")));
+
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), CONNECTED, SETTLE_MS);
+    QCOMPARE(connectionStyle(), QStringLiteral("color:green;"));
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSampling(), SETTLE_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
+    QString problem;
+    QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
+    QCOMPARE(text("numSavedEdit"), QStringLiteral("30"));
+    // One handshake from the arrival itself, one from the start sequence it runs.
+    QCOMPARE(meter.count("command 08", mark), 2);
+    QCOMPARE(meter.count("command 07", mark), 1);
+}
+
+void GuestWindowTest::liveSamplingAppendsOneRowPerReading()
+{
+    QVERIFY(window->isSampling());
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= 4, SETTLE_MS);
+    QTest::qWait(1000);
+    const int rows = window->liveModel()->rowCount();
+    QString problem;
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QCOMPARE(text("numEdit"), QString::number(rows));
+    QCOMPARE(text("modeEdit"), QStringLiteral("自动"));
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("接收实时数据"));
+    // Every accepted reading took one reading and one range exchange.
+    QVERIFY(meter.count("command 05") >= rows);
+    QVERIFY(meter.count("command 0A") >= rows);
+}
+
+void GuestWindowTest::startButtonDownloadsStoredRecords_data()
+{
+    QTest::addColumn<int>("records");
+    QTest::newRow("none") << 0;
+    QTest::newRow("thirty, three reports") << 30;
+    QTest::newRow("the most the meter holds, 34 reports") << 499;
+}
+
+void GuestWindowTest::startButtonDownloadsStoredRecords()
+{
+    QFETCH(int, records);
+    QVERIFY(meter.send(QStringLiteral("records %1").arg(records)));
+    const int liveRowsBefore = window->liveModel()->rowCount();
+    const int mark = meter.mark();
+
+    QElapsedTimer timer;
+    timer.start();
+    clickStart();
+    qInfo("start sequence with %d records held the window for %lld ms", records, timer.elapsed());
+
+    QCOMPARE(connectionText(), CONNECTED);
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), records, SETTLE_MS);
+    if (records == 0)
+        QTest::qWait(1500); // a download that should not happen has time to show itself
+    QCOMPARE(window->storedModel()->rowCount(), records);
+    QString problem;
+    QVERIFY2(checkStoredRows(records, &problem), qPrintable(problem));
+    QCOMPARE(text("numSavedEdit"), QString::number(records));
+    QCOMPARE(widget<QProgressBar>("progressBar")->value(), records > 0 ? 100 : 0);
+    QCOMPARE(meter.count("command 07", mark), records > 0 ? 1 : 0);
+
+    // Sampling goes on, and the live rows survive the restart.
+    QVERIFY(window->isSampling());
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() > liveRowsBefore, SETTLE_MS);
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+}
+
+void GuestWindowTest::silentMeterStopsSamplingAndClosesTheMeter()
+{
+    QVERIFY(window->isSampling());
+    QVERIFY(meter.send(QStringLiteral("silent on")));
+
+    // The first poll that times out stops everything.
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isSampling(), SETTLE_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), NOT_OPENED, SETTLE_MS);
+    QCOMPARE(connectionStyle(), QStringLiteral("color:red;"));
+    QTRY_COMPARE_WITH_TIMEOUT(window->meterHandle(), static_cast<hid_device *>(nullptr), SETTLE_MS);
+    QCOMPARE(window->statusBar()->currentMessage(), QString());
+
+    // Polls still queued when the timer stopped may time out as well; once
+    // they are done, nothing more reaches the meter.
+    QTest::qWait(5000);
+    const int rows = window->liveModel()->rowCount();
+    const int commands = meter.count("command");
+    QTest::qWait(2000);
+    QCOMPARE(window->liveModel()->rowCount(), rows);
+    QCOMPARE(meter.count("command"), commands);
+}
+
+void GuestWindowTest::silentMeterAtStartShowsNoAnswer()
+{
+    clickStart();
+    QCOMPARE(connectionText(), NO_ANSWER);
+    QCOMPARE(connectionStyle(), QStringLiteral("color:red;"));
+    QVERIFY(!window->isSampling());
+    QTest::qWait(1500);
+    QVERIFY(!window->isSampling());
+}
+
+void GuestWindowTest::answeringMeterStartsAgainFromTheButton()
+{
+    QVERIFY(meter.send(QStringLiteral("silent off")));
+    QVERIFY(meter.send(QStringLiteral("records 30")));
+    const int rows = window->liveModel()->rowCount();
+    clickStart();
+    QCOMPARE(connectionText(), CONNECTED);
+    QVERIFY(window->isSampling());
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= rows + 2, SETTLE_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
+    QString problem;
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+}
+
+void GuestWindowTest::unplugDuringPollStopsSampling()
+{
+    QVERIFY(window->isSampling());
+    // Late answers keep a poll inside hid_read_timeout long enough to pull
+    // the meter out from under it.
+    QVERIFY(meter.send(QStringLiteral("delay 600")));
+    const int mark = meter.mark();
+    QVERIFY(meter.waitForEvent(QStringLiteral("command 05"), mark, SETTLE_MS));
+    QVERIFY(meter.send(QStringLiteral("unplug")));
+    QVERIFY(meter.send(QStringLiteral("delay 0")));
+
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), NOT_OPENED, SETTLE_MS);
+    QCOMPARE(connectionStyle(), QStringLiteral("color:red;"));
+    QVERIFY(!window->isSampling());
+    QCOMPARE(window->statusBar()->currentMessage(), QString());
+
+    // Whatever polls were queued run into the vanished device and add nothing.
+    QTest::qWait(3000);
+    const int rows = window->liveModel()->rowCount();
+    QTest::qWait(2000);
+    QCOMPARE(window->liveModel()->rowCount(), rows);
+    QVERIFY(!window->isSampling());
+}
+
+void GuestWindowTest::replugRestartsEverything()
+{
+    QVERIFY(meter.send(QStringLiteral("records 30")));
+    const int mark = meter.mark();
+    QVERIFY(meter.send(QStringLiteral("plug")));
+
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), CONNECTED, SETTLE_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSampling(), SETTLE_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
+    QString problem;
+    QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
+    // The arrival cleared the live table: numbering starts over.
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= 3, SETTLE_MS);
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QCOMPARE(meter.count("command 08", mark), 2);
+}
+
+void GuestWindowTest::unplugDuringEachExchangeLeavesTheWindowWorking_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::newRow("waiting for the reading") << QStringLiteral("05");
+    QTest::newRow("waiting for the range") << QStringLiteral("0A");
+    QTest::newRow("the reading again, on a fresh device node") << QStringLiteral("05");
+    QTest::newRow("the range again") << QStringLiteral("0A");
+}
+
+void GuestWindowTest::unplugDuringEachExchangeLeavesTheWindowWorking()
+{
+    // The meter vanishes the moment the live worker has written the command
+    // and waits for the answer; then it is plugged in again.
+    QFETCH(QString, code);
+    QVERIFY(window->isSampling());
+    QVERIFY(meter.send(QStringLiteral("unplug on ") + code));
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), NOT_OPENED, SETTLE_MS);
+    QVERIFY(!window->isSampling());
+
+    QVERIFY(meter.send(QStringLiteral("plug")));
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), CONNECTED, SETTLE_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSampling(), SETTLE_MS);
+    const int rows = window->liveModel()->rowCount();
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() > rows, SETTLE_MS);
+}
+
+void GuestWindowTest::unplugDuringArrivalHandshakeEndsNotOpened()
+{
+    QVERIFY(meter.send(QStringLiteral("unplug")));
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), NOT_OPENED, SETTLE_MS);
+    // The arrival opens the meter and asks for the record count; the meter
+    // leaves right then, so the start sequence that follows finds nothing.
+    QVERIFY(meter.send(QStringLiteral("unplug on 08")));
+    const int mark = meter.mark();
+    QVERIFY(meter.send(QStringLiteral("plug")));
+    QVERIFY(meter.waitForEvent(QStringLiteral("unplugged"), mark, SETTLE_MS));
+    QTest::qWait(3000);
+    QCOMPARE(connectionText(), NOT_OPENED);
+    QVERIFY(!window->isSampling());
+    QCOMPARE(meter.count("command 08", mark), 1);
+}
+
+void GuestWindowTest::unplugDuringDownloadWarnsAndStops()
+{
+    QVERIFY(meter.send(QStringLiteral("records 499")));
+    QVERIFY(meter.send(QStringLiteral("plug")));
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 499, SETTLE_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSampling(), SETTLE_MS);
+
+    // Gone as the records are asked for: every read of the transfer fails.
+    QVERIFY(meter.send(QStringLiteral("unplug on 07")));
+    clickStart();
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), NOT_OPENED, SETTLE_MS);
+    QVERIFY(!window->isSampling());
+    QCOMPARE(window->storedModel()->rowCount(), 0);
+    const QStringList boxes = takeMessageBoxes();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().startsWith(QStringLiteral("错误: 数据传输失败")), qPrintable(boxes.first()));
+}
+
+void GuestWindowTest::plugInAfterAllThatWorksAsOnTheFirstDay()
+{
+    QVERIFY(meter.send(QStringLiteral("records 30")));
+    QVERIFY(meter.send(QStringLiteral("plug")));
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), CONNECTED, SETTLE_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isSampling(), SETTLE_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= 2, SETTLE_MS);
+    QString problem;
+    QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    // Leave a poll waiting for a late answer: closing the window must wait
+    // for it, not pull the handle out from under it.
+    QVERIFY(meter.send(QStringLiteral("delay 700")));
+}
+
+void GuestWindowTest::clickStart()
+{
+    widget<QPushButton>("readbackBtn")->click();
+}
+
+bool GuestWindowTest::checkLiveRows(int from, QString *problem) const
+{
+    static const QRegularExpression timePattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"));
+    const QStandardItemModel *model = window->liveModel();
+    for (int row = from; row < model->rowCount(); ++row) {
+        const auto cell = [&](int column) { return model->index(row, column).data().toString(); };
+        const QStringList expected{QString::number(row + 1), cell(1), QStringLiteral("自动"),
+                                   QStringLiteral("10mΩ"), QStringLiteral("12.345mΩ")};
+        const QStringList actual{cell(0), cell(1), cell(2), cell(3), cell(4)};
+        if (actual != expected || !timePattern.match(cell(1)).hasMatch()) {
+            *problem = QStringLiteral("live row %1 is [%2]").arg(row).arg(actual.join(QStringLiteral(" | ")));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool GuestWindowTest::checkStoredRows(int count, QString *problem) const
+{
+    const QStandardItemModel *model = window->storedModel();
+    if (model->rowCount() != count) {
+        *problem = QStringLiteral("%1 stored rows, expected %2").arg(model->rowCount()).arg(count);
+        return false;
+    }
+    for (int row = 0; row < count; ++row) {
+        const QString number = model->index(row, 0).data().toString();
+        const QString value = model->index(row, 1).data().toString();
+        if (number != QString::number(row + 1) || value != expectedRecordText(row)) {
+            *problem = QStringLiteral("stored row %1 is [%2 | %3], expected [%4 | %5]")
+                           .arg(row)
+                           .arg(number, value, QString::number(row + 1), expectedRecordText(row));
+            return false;
+        }
+    }
+    return true;
+}
+
+QStringList GuestWindowTest::takeMessageBoxes()
+{
+    QStringList taken;
+    taken.swap(messageBoxes);
+    return taken;
+}
+
+void GuestWindowTest::dismissMessageBox()
+{
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        messageBoxes << box->windowTitle() + QStringLiteral(": ") + box->text();
+        box->done(QMessageBox::Ok);
+    }
+}
+
+QTEST_MAIN(GuestWindowTest)
+#include "guest_window_test.moc"
