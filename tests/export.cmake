@@ -1,0 +1,33 @@
+# The export is checked by reading its workbooks back with openpyxl (Debian's
+# python3-openpyxl), so the reader must be a Python that has it: the system's,
+# even when another python3 comes first on PATH.
+set(ZELMORA_OPENPYXL_PYTHON "")
+find_program(ZELMORA_PATH_PYTHON3 python3)
+foreach(candidate /usr/bin/python3 ${Python3_EXECUTABLE} ${ZELMORA_PATH_PYTHON3})
+  if(candidate AND EXISTS ${candidate})
+    execute_process(COMMAND ${candidate} -c "import openpyxl"
+                    RESULT_VARIABLE no_openpyxl OUTPUT_QUIET ERROR_QUIET)
+    if(no_openpyxl EQUAL 0)
+      set(ZELMORA_OPENPYXL_PYTHON ${candidate})
+      break()
+    endif()
+  endif()
+endforeach()
+
+if(ZELMORA_OPENPYXL_PYTHON)
+  set(readback_definitions
+    ZELMORA_OPENPYXL_PYTHON="${ZELMORA_OPENPYXL_PYTHON}"
+    ZELMORA_READBACK_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/test_export_readback.py")
+
+  zelmora_add_qtest(test_export_workbook SOURCES test_export_workbook.cpp test_export_readback.h)
+  target_compile_definitions(test_export_workbook PRIVATE ${readback_definitions})
+
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test_export.cpp)
+    zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h)
+    target_compile_definitions(test_export PRIVATE ${readback_definitions})
+  endif()
+else()
+  add_test(NAME test_export_workbook
+    COMMAND ${CMAKE_COMMAND} -E echo "no python3 with openpyxl: run scripts/setup (package python3-openpyxl)")
+  set_tests_properties(test_export_workbook PROPERTIES WILL_FAIL TRUE)
+endif()

@@ -1,0 +1,95 @@
+#ifndef ZELMORA_TEST_EXPORT_READBACK_H
+#define ZELMORA_TEST_EXPORT_READBACK_H
+
+// Reading a saved workbook back through openpyxl (test_export_readback.py)
+// and comparing it with the table it was made from.
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QVector>
+
+struct ExpectedSheet
+{
+    QStringList header;
+    QVector<QStringList> rows;
+    QStringList wideColumns; // column letters expected at width 20, in order
+};
+
+// Empty when the reader failed; the reason goes to `error`.
+inline QJsonObject readWorkbook(const QString &path, QString *error)
+{
+    QProcess reader;
+    reader.start(QStringLiteral(ZELMORA_OPENPYXL_PYTHON),
+                 {QStringLiteral(ZELMORA_READBACK_SCRIPT), path});
+    if (!reader.waitForFinished(60000) || reader.exitCode() != 0) {
+        *error = QStringLiteral("reader failed: ") + QString::fromUtf8(reader.readAllStandardError());
+        return {};
+    }
+    QJsonParseError parse;
+    const QJsonDocument document = QJsonDocument::fromJson(reader.readAllStandardOutput(), &parse);
+    if (parse.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("reader printed no JSON: ") + parse.errorString();
+        return {};
+    }
+    return document.object();
+}
+
+// The first difference between the workbook and the table, or an empty text.
+inline QString differenceFromTable(const QJsonObject &book, const ExpectedSheet &expected)
+{
+    if (book.value("sheets").toArray() != QJsonArray{QStringLiteral("Sheet1")})
+        return QStringLiteral("sheets are not just Sheet1");
+    if (!book.value("sharedStrings").toBool())
+        return QStringLiteral("no shared-string table");
+    if (book.value("rawCellTypes").toArray() != QJsonArray{QStringLiteral("s")})
+        return QStringLiteral("cells are not all shared strings: ")
+            + QString::fromUtf8(QJsonDocument(book.value("rawCellTypes").toArray()).toJson(QJsonDocument::Compact));
+
+    QVector<QStringList> table{expected.header};
+    table += expected.rows;
+    const QJsonArray rows = book.value("rows").toArray();
+    if (rows.size() != table.size())
+        return QStringLiteral("%1 sheet rows, expected %2").arg(rows.size()).arg(table.size());
+    for (int r = 0; r < table.size(); ++r) {
+        const QJsonArray cells = rows.at(r).toArray();
+        if (cells.size() != table.at(r).size())
+            return QStringLiteral("row %1 has %2 cells, expected %3").arg(r + 1).arg(cells.size()).arg(table.at(r).size());
+        for (int c = 0; c < cells.size(); ++c) {
+            const QJsonObject cell = cells.at(c).toObject();
+            const QString where = QStringLiteral("row %1 column %2: ").arg(r + 1).arg(c + 1);
+            if (cell.value("type").toString() != QLatin1String("s"))
+                return where + QStringLiteral("type ") + cell.value("type").toString();
+            if (cell.value("value").toString() != table.at(r).at(c))
+                return where + QStringLiteral("\"%1\", expected \"%2\"").arg(cell.value("value").toString(), table.at(r).at(c));
+            if (cell.value("horizontal").toString() != QLatin1String("center")
+                || cell.value("vertical").toString() != QLatin1String("center"))
+                return where + QStringLiteral("not centred both ways");
+        }
+    }
+
+    QStringList wide = book.value("columns").toObject().keys();
+    if (wide != expected.wideColumns)
+        return QStringLiteral("widened columns %1, expected %2").arg(wide.join(','), expected.wideColumns.join(','));
+    for (const QString &letter : wide) {
+        if (book.value("columns").toObject().value(letter).toDouble() != 20.0)
+            return QStringLiteral("column %1 is not of width 20").arg(letter);
+    }
+    // What the file itself says, as Excel will read it.
+    const QJsonArray raw = book.value("rawColumns").toArray();
+    if (raw.size() != expected.wideColumns.size())
+        return QStringLiteral("%1 <col> elements, expected %2").arg(raw.size()).arg(expected.wideColumns.size());
+    for (int i = 0; i < raw.size(); ++i) {
+        const QJsonObject col = raw.at(i).toObject();
+        const QString number = QString::number(expected.wideColumns.at(i).at(0).unicode() - 'A' + 1);
+        if (col.value("min").toString() != number || col.value("max").toString() != number)
+            return QStringLiteral("<col> %1 spans %2 to %3").arg(i).arg(col.value("min").toString(), col.value("max").toString());
+        if (col.value("width").toString() != QLatin1String("20"))
+            return QStringLiteral("<col> width=\"%1\"").arg(col.value("width").toString());
+    }
+    return QString();
+}
+
+#endif

@@ -1,0 +1,309 @@
+// A table copied into a workbook and saved, read back by openpyxl: the cells,
+// their format and the column widths, and what a failed save leaves behind.
+#include <QDir>
+#include <QFile>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "tableworkbook.h"
+#include "xlsxpackagecheck.h"
+#include "test_export_readback.h"
+#include "xlsxworkbook.h"
+
+Q_DECLARE_METATYPE(ExpectedSheet)
+
+namespace {
+
+QStandardItemModel *modelOf(const ExpectedSheet &sheet, QObject *parent)
+{
+    auto *model = new QStandardItemModel(0, sheet.header.size(), parent);
+    model->setHorizontalHeaderLabels(sheet.header);
+    for (const QStringList &row : sheet.rows) {
+        QList<QStandardItem *> items;
+        for (const QString &text : row)
+            items << new QStandardItem(text);
+        model->appendRow(items);
+    }
+    return model;
+}
+
+QString u(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList entriesOf(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Makes every file write beyond `bytes` fail for as long as it lives.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+
+private:
+    rlimit saved {};
+    void (*previousHandler)(int) = nullptr;
+};
+
+ExpectedSheet liveSheet(int rows)
+{
+    ExpectedSheet sheet;
+    sheet.header = QStringList{u("序号"), u("时间"), u("模式"), u("量程"), u("电阻值")};
+    for (int r = 0; r < rows; ++r)
+        sheet.rows << QStringList{QString::number(r + 1), QStringLiteral("2024-01-31 15:45:%1").arg(r % 60, 2, 10, QLatin1Char('0')),
+                                  u("自动"), u("10mΩ"), QStringLiteral("%1.345mΩ").arg(r % 100)};
+    sheet.wideColumns = QStringList{"B", "E"};
+    return sheet;
+}
+
+} // namespace
+
+class ExportWorkbookTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tableRoundTrip_data()
+    {
+        QTest::addColumn<ExpectedSheet>("sheet");
+
+        QTest::newRow("live table, three readings") << liveSheet(3);
+
+        ExpectedSheet live = liveSheet(0);
+        live.rows << QStringList{"1", "2024-01-31 15:45:02", u("手动"), u("100kΩ"), "OL"}
+                  << QStringList{"2", "2024-01-31 15:45:03", u("自动"), u("100μΩ"), u("99.99μΩ")};
+        QTest::newRow("live table, overload and micro-ohms") << live;
+
+        ExpectedSheet stored;
+        stored.header = QStringList{u("序号"), u("电阻值")};
+        stored.rows << QStringList{"1", u("0.500mΩ")} << QStringList{"2", u("1.2345kΩ")};
+        stored.wideColumns = QStringList{"B"};
+        QTest::newRow("stored table: only B widened, no E") << stored;
+
+        ExpectedSheet single;
+        single.header = QStringList{u("序号")};
+        single.rows << QStringList{"1"};
+        QTest::newRow("one column: nothing widened") << single;
+
+        // Texts a careless writer turns into numbers, booleans, dates or formulas,
+        // or whose blanks XML would swallow.
+        ExpectedSheet tricky;
+        tricky.header = QStringList{"A", "B", "C", "D", "E", "F"};
+        tricky.rows << QStringList{"007", "1e5", "TRUE", "2024-01-31", "=1+1", "  padded  "}
+                    << QStringList{"-0", "3.14", "<&>\"'", "1/2", "@x", u("Ω μ 中文")};
+        tricky.wideColumns = QStringList{"B", "E"};
+        QTest::newRow("numeric-looking and awkward texts stay text") << tricky;
+    }
+
+    void tableRoundTrip()
+    {
+        QFETCH(ExpectedSheet, sheet);
+        QTemporaryDir directory;
+        const QString path = directory.filePath("table.xlsx");
+        QStandardItemModel *model = modelOf(sheet, this);
+
+        QVERIFY(workbookFromTable(*model).saveAs(path));
+
+        QString error;
+        const QJsonObject book = readWorkbook(path, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QString difference = differenceFromTable(book, sheet);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        delete model;
+    }
+
+    void copyIsTakenAtTheCall()
+    {
+        const ExpectedSheet sheet = liveSheet(2);
+        QStandardItemModel *model = modelOf(sheet, this);
+        const XlsxWorkbook workbook = workbookFromTable(*model);
+
+        // What happens to the table after the copy must not reach the file.
+        model->item(0, 4)->setText("changed");
+        model->setHorizontalHeaderLabels({"x", "y", "z", "v", "w"});
+        model->appendRow(QList<QStandardItem *>{new QStandardItem("3"), new QStandardItem("later")});
+        delete model;
+
+        QTemporaryDir directory;
+        const QString path = directory.filePath("copy.xlsx");
+        QVERIFY(workbook.saveAs(path));
+        QString error;
+        const QJsonObject book = readWorkbook(path, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QString difference = differenceFromTable(book, sheet);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    void wholeWidthsAreStoredAsGiven()
+    {
+        // Both of libxlsxwriter's width conversions: below and above 12/7.
+        const QList<double> widths{1, 2, 8, 20, 255};
+        XlsxWorkbook workbook;
+        for (int column = 1; column <= widths.size(); ++column) {
+            QVERIFY(workbook.setColumnWidth(column, widths.at(column - 1)));
+            QVERIFY(workbook.write(1, column, "x", XlsxFormat()));
+        }
+        QTemporaryDir directory;
+        const QString path = directory.filePath("widths.xlsx");
+        QVERIFY(workbook.saveAs(path));
+
+        QString error;
+        const QJsonObject book = readWorkbook(path, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QJsonArray columns = book.value("rawColumns").toArray();
+        QCOMPARE(columns.size(), widths.size());
+        for (int i = 0; i < widths.size(); ++i)
+            QCOMPARE(columns.at(i).toObject().value("width").toString(), QString::number(widths.at(i)));
+    }
+
+    void cellsOutsideTheSheetAreRefused()
+    {
+        XlsxWorkbook workbook;
+        const XlsxFormat format;
+        QVERIFY(!workbook.write(0, 1, "x", format));
+        QVERIFY(!workbook.write(1, 0, "x", format));
+        QVERIFY(!workbook.write(1048577, 1, "x", format));
+        QVERIFY(!workbook.write(1, 16385, "x", format));
+        QVERIFY(!workbook.setColumnWidth(0, 20));
+        QVERIFY(!workbook.setColumnWidth(16385, 20));
+        QVERIFY(!workbook.setColumnWidth(2, -1));
+        QCOMPARE(workbook.cellCount(), 0);
+        QVERIFY(workbook.write(1048576, 16384, "x", format));
+        QCOMPARE(workbook.cellCount(), 1);
+    }
+
+    void savingOverAFileReplacesItAndLeavesNothingElse()
+    {
+        QTemporaryDir directory;
+        const QString path = directory.filePath("old.xlsx");
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(100000, 'x'));
+        }
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+
+        QStandardItemModel *model = modelOf(liveSheet(3), this);
+        QVERIFY(workbookFromTable(*model).saveAs(path));
+        delete model;
+
+        QString error;
+        const QJsonObject book = readWorkbook(path, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        QCOMPARE(entriesOf(directory.path()), QStringList{"old.xlsx"});
+        QCOMPARE(QFile::permissions(path) & QFileDevice::Permissions(0x7077), // owner, group, other
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    }
+
+    void damagedPackagesAreNotComplete_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("intact") << "none";
+        QTest::newRow("empty file") << "empty";
+        QTest::newRow("last byte missing") << "cut end";
+        QTest::newRow("second half missing") << "cut half";
+        QTest::newRow("one compressed byte changed") << "flip";
+    }
+
+    void damagedPackagesAreNotComplete()
+    {
+        QFETCH(QString, damage);
+        QTemporaryDir directory;
+        const QString path = directory.filePath("package.xlsx");
+        QStandardItemModel *model = modelOf(liveSheet(200), this);
+        QVERIFY(workbookFromTable(*model).saveAs(path));
+        delete model;
+
+        QByteArray package = contentsOf(path);
+        QVERIFY(package.size() > 1000);
+        if (damage == "empty")
+            package.clear();
+        else if (damage == "cut end")
+            package.chop(1);
+        else if (damage == "cut half")
+            package.truncate(package.size() / 2);
+        else if (damage == "flip")
+            package[package.size() / 3] = char(package.at(package.size() / 3) ^ 0x10);
+        QCOMPARE(xlsxPackageIsComplete(package), damage == "none");
+    }
+
+    void failedSaveLeavesTheTargetAsItWas_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("directory does not exist") << "missing directory";
+        QTest::newRow("target is a directory") << "directory";
+        QTest::newRow("disk full part-way") << "size limit";
+        QTest::newRow("existing file is read-only") << "read-only";
+    }
+
+    void failedSaveLeavesTheTargetAsItWas()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir directory;
+        QString path = directory.filePath("kept.xlsx");
+        const QByteArray before = QByteArray("an earlier workbook, to be kept\n").repeated(100);
+        if (how == "missing directory") {
+            path = directory.filePath("absent/kept.xlsx");
+        } else if (how == "directory") {
+            QVERIFY(QDir(directory.path()).mkdir("kept.xlsx"));
+        } else {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(before);
+        }
+        if (how == "read-only") {
+            if (geteuid() == 0)
+                QSKIP("root may write any file");
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        }
+        const QStringList entriesBefore = entriesOf(directory.path());
+
+        // Big enough that the sheet cannot be written below the size limit.
+        QStandardItemModel *model = modelOf(liveSheet(5000), this);
+        const XlsxWorkbook workbook = workbookFromTable(*model);
+        delete model;
+        bool saved = false;
+        if (how == "size limit") {
+            FileSizeLimit limit(32 * 1024);
+            saved = workbook.saveAs(path);
+        } else {
+            saved = workbook.saveAs(path);
+        }
+
+        QVERIFY(!saved);
+        QCOMPARE(entriesOf(directory.path()), entriesBefore);
+        if (how == "size limit" || how == "read-only")
+            QCOMPARE(contentsOf(path), before);
+        if (how == "directory")
+            QVERIFY(QFileInfo(path).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(ExportWorkbookTest)
+#include "test_export_workbook.moc"
