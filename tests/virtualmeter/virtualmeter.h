@@ -25,8 +25,9 @@
 //   Every hid_* call is logged with its thread, handle, bytes and result.
 //   Violations are counted, never crashed on: a call on a handle already
 //   closed (or never opened), a command written while replies of the previous
-//   command are still queued, and two calls inside the meter on one handle at
-//   the same time (possible only while a slow answer is being waited for).
+//   command are still queued, and a call entering while another hid_* call is
+//   still inside (observable while a slow answer is being waited for, which
+//   is when a real hidapi would race).
 //
 // Threads
 //   Every function here and every hid_* function may be called from any
@@ -132,7 +133,7 @@ int commandsWritten(unsigned char command);
 int closedHandleCalls();      // any call on a handle that was closed (double close included)
 int unknownHandleCalls();     // calls on null (except hid_close(null)) or a never-issued handle
 int interleavedCommands();    // commands written with replies still queued
-int concurrentCalls();        // calls entering while another is inside on the same handle
+int concurrentCalls();        // calls entering while another hid_* call is still inside
 int totalViolations();
 
 int openHandleCount();        // handles opened and not closed
