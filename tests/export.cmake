@@ -1,18 +1,20 @@
 # The export is checked by reading its workbooks back with openpyxl (Debian's
 # python3-openpyxl), so the reader must be a Python that has it: the system's,
 # even when another python3 comes first on PATH.
-set(ZELMORA_OPENPYXL_PYTHON "")
+set(found_python "")
 find_program(ZELMORA_PATH_PYTHON3 python3)
 foreach(candidate /usr/bin/python3 ${Python3_EXECUTABLE} ${ZELMORA_PATH_PYTHON3})
   if(candidate AND EXISTS ${candidate})
     execute_process(COMMAND ${candidate} -c "import openpyxl"
                     RESULT_VARIABLE no_openpyxl OUTPUT_QUIET ERROR_QUIET)
     if(no_openpyxl EQUAL 0)
-      set(ZELMORA_OPENPYXL_PYTHON ${candidate})
+      set(found_python ${candidate})
       break()
     endif()
   endif()
 endforeach()
+# Cached so that the export benchmark runs the same Python.
+set(ZELMORA_OPENPYXL_PYTHON "${found_python}" CACHE INTERNAL "a python3 that can import openpyxl")
 
 if(ZELMORA_OPENPYXL_PYTHON)
   set(readback_definitions
