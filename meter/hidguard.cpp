@@ -1,15 +1,27 @@
 #include "hidguard.h"
 
+#include <condition_variable>
+
 namespace {
 
-std::recursive_mutex &guardMutex()
-{
-    static std::recursive_mutex mutex;
-    return mutex;
-}
+struct Guard {
+    std::recursive_mutex mutex;
 
-// Only read or written with the guard held.
-hid_device *openHandle = nullptr;
+    // Threads blocked on `mutex`; a mutex hands itself to whoever asks first
+    // after a release, which would let the poller take it back every time.
+    std::mutex waitersMutex;
+    std::condition_variable noWaiters;
+    int waiters = 0;
+
+    // Only read or written with `mutex` held.
+    hid_device *openHandle = nullptr;
+};
+
+Guard &guard()
+{
+    static Guard instance;
+    return instance;
+}
 
 } // namespace
 
@@ -17,23 +29,49 @@ namespace HidGuard {
 
 std::unique_lock<std::recursive_mutex> acquire()
 {
-    return std::unique_lock<std::recursive_mutex>(guardMutex());
+    Guard &g = guard();
+    // Free, or already held by this thread.
+    std::unique_lock<std::recursive_mutex> lock(g.mutex, std::try_to_lock);
+    if (lock.owns_lock())
+        return lock;
+
+    {
+        std::lock_guard<std::mutex> count(g.waitersMutex);
+        ++g.waiters;
+    }
+    lock.lock();
+    {
+        std::lock_guard<std::mutex> count(g.waitersMutex);
+        --g.waiters;
+    }
+    g.noWaiters.notify_all();
+    return lock;
+}
+
+std::unique_lock<std::recursive_mutex> acquireBehindWaiters()
+{
+    Guard &g = guard();
+    {
+        std::unique_lock<std::mutex> count(g.waitersMutex);
+        g.noWaiters.wait(count, [&g] { return g.waiters == 0; });
+    }
+    return acquire();
 }
 
 void markOpen(hid_device *handle)
 {
-    openHandle = handle;
+    guard().openHandle = handle;
 }
 
 void markClosed(hid_device *handle)
 {
-    if (openHandle == handle)
-        openHandle = nullptr;
+    if (guard().openHandle == handle)
+        guard().openHandle = nullptr;
 }
 
 bool isOpen(hid_device *handle)
 {
-    return handle != nullptr && handle == openHandle;
+    return handle != nullptr && handle == guard().openHandle;
 }
 
 } // namespace HidGuard

@@ -17,14 +17,21 @@ namespace HidGuard {
 // sequence is fine.
 std::unique_lock<std::recursive_mutex> acquire();
 
+// The same, for a thread that takes the guard again and again (the poller,
+// with a backlog of queued polls): a thread already waiting for the guard goes
+// first, so that a close is not held up behind every queued poll.
+std::unique_lock<std::recursive_mutex> acquireBehindWaiters();
+
 // The caller holds the lock. Records the one open handle (null clears it).
 void markOpen(hid_device *handle);
 
-// The caller holds the lock. Forgets the handle if it is the open one.
+// Forgets the handle if it is the open one. Safe without the lock: a closer
+// calls it before acquire(), so that polls queued behind the one in progress
+// find the handle retired and step aside instead of holding up the close.
 void markClosed(hid_device *handle);
 
-// The caller holds the lock. False for null and for any handle other than the
-// one last marked open.
+// False for null and for any handle other than the one last marked open.
+// Meaningful for a HID call sequence only while the lock is held.
 bool isOpen(hid_device *handle);
 
 } // namespace HidGuard

@@ -34,7 +34,7 @@ void ParseRealTimeData::doRealTimeWork(hid_device *handle)
     {
         // The window may have closed or replaced the handle while this request
         // waited in the queue; then the handle must not be touched at all.
-        auto guard = HidGuard::acquire();
+        auto guard = HidGuard::acquireBehindWaiters();
         if (!HidGuard::isOpen(handle))
             return;
         hid_init();

@@ -283,6 +283,12 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
         const int waited = lost ? wait : delay;
         scope.sleepUnlocked(waited);
         m.clockMs += waited;
+        if (!state->open) {
+            // Closed by another thread while this read was waiting: in hidapi
+            // this read would now be using freed memory.
+            ++m.closedHandleCalls;
+            return scope.finish(-1);
+        }
         if (lost) {
             exchange.pending.clear();
             return scope.finish(0);
