@@ -30,13 +30,13 @@ bool MainWindow::openMeter()
 
 void MainWindow::closeMeter()
 {
-    // Taking the guard waits for a poll that is inside its exchanges; polls
-    // still queued with this handle find it closed and do nothing.
-    auto lock = HidGuard::acquire();
-    if (hidHandle) {
+    // Retire the handle first, so that polls still queued with it step aside;
+    // taking the guard then waits only for a poll inside its exchanges.
+    if (hidHandle)
         HidGuard::markClosed(hidHandle);
+    auto lock = HidGuard::acquire();
+    if (hidHandle)
         hid_close(hidHandle);
-    }
     hidHandle = nullptr;
 }
 

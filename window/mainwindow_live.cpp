@@ -12,14 +12,8 @@
 #include "pause.h"
 #include "protocol.h"
 
-Q_DECLARE_METATYPE(hid_device *)
-
 void MainWindow::setUpLiveSampling()
 {
-    // A queued call can only carry an argument type the meta-type system
-    // knows; the handle is an opaque pointer Qt cannot register by itself.
-    qRegisterMetaType<hid_device *>("hid_device*");
-
     realTimeThread = new QThread;
     realTimeWorker = new ParseRealTimeData;
     realTimeWorker->moveToThread(realTimeThread);

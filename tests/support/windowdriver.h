@@ -1,0 +1,132 @@
+#ifndef ZELMORA_TESTS_WINDOWDRIVER_H
+#define ZELMORA_TESTS_WINDOWDRIVER_H
+
+// What the window tests share: pressing the window's controls by name,
+// simulated ticks, and answering the message boxes the window pops up.
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest>
+
+#include "mainwindow.h"
+#include "virtualmeter.h"
+
+namespace WindowDriver {
+
+// What main() registers before the window exists.
+inline void registerLikeMain()
+{
+    qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
+}
+
+inline void invoke(MainWindow &w, const char *slot)
+{
+    QVERIFY2(QMetaObject::invokeMethod(&w, slot, Qt::DirectConnection), slot);
+}
+
+inline void start(MainWindow &w) { invoke(w, "on_readbackBtn_clicked"); }
+inline void stop(MainWindow &w) { invoke(w, "on_pushButton_clicked"); }
+inline void disconnectAction(MainWindow &w) { invoke(w, "on_closeAct_triggered"); }
+inline void clear(MainWindow &w) { invoke(w, "on_clearAct_triggered"); }
+// One tick of the sample timer, without waiting for the timer.
+inline void tick(MainWindow &w) { invoke(w, "readRealTimeData"); }
+
+inline QString text(MainWindow &w, const char *lineEdit) { return w.findChild<QLineEdit *>(lineEdit)->text(); }
+inline QString connection(MainWindow &w) { return text(w, "connectEdit"); }
+inline QString connectionStyle(MainWindow &w) { return w.findChild<QLineEdit *>("connectEdit")->styleSheet(); }
+inline QString startStyle(MainWindow &w) { return w.findChild<QPushButton *>("readbackBtn")->styleSheet(); }
+inline QString stopStyle(MainWindow &w) { return w.findChild<QPushButton *>("pushButton")->styleSheet(); }
+inline QString status(MainWindow &w) { return w.statusBar()->currentMessage(); }
+inline QSpinBox *spinBox(MainWindow &w) { return w.findChild<QSpinBox *>("spinBox"); }
+inline int liveRows(MainWindow &w) { return w.liveModel()->rowCount(); }
+
+inline bool looksIdle(MainWindow &w)
+{
+    return startStyle(w) == QLatin1String(START_STYLE_IDLE) && stopStyle(w) == QLatin1String(STOP_STYLE_IDLE);
+}
+inline bool looksRunning(MainWindow &w)
+{
+    return startStyle(w) == QLatin1String(START_STYLE_ACTIVE) && stopStyle(w) == QLatin1String(STOP_STYLE_IDLE);
+}
+inline bool looksStopped(MainWindow &w)
+{
+    return startStyle(w) == QLatin1String(START_STYLE_IDLE) && stopStyle(w) == QLatin1String(STOP_STYLE_ACTIVE);
+}
+
+// Lets queued results of the worker threads arrive.
+inline void settle(int ms = 50) { QTest::qWait(ms); }
+
+// Answers every message box that opens while it lives, remembering title and
+// text, so that a modal warning never blocks a test.
+class MessageBoxCatcher : public QObject
+{
+public:
+    struct Seen {
+        QString title;
+        QString text;
+        int buttons;
+    };
+
+    MessageBoxCatcher()
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, this, [this] { answer(); });
+        timer.start();
+    }
+
+    QList<Seen> seen;
+
+    bool sawText(const QString &t) const
+    {
+        for (const Seen &s : seen) {
+            if (s.text == t)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    void answer()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            seen << Seen{box->windowTitle(), box->text(), int(box->standardButtons())};
+            box->done(QMessageBox::Ok);
+        }
+    }
+
+    QTimer timer;
+};
+
+inline std::vector<VirtualMeter::Cell> records(int n)
+{
+    std::vector<VirtualMeter::Cell> cells;
+    for (int i = 0; i < n; ++i) {
+        // raw i+1 with divisor 1000 and 3 decimals in mΩ: record r reads (r+1)/1000 mΩ.
+        const int raw = i + 1;
+        cells.push_back({static_cast<unsigned char>(raw & 0xFF), static_cast<unsigned char>(raw >> 8), 0x01, 0x04});
+    }
+    return cells;
+}
+
+inline int readsOf(unsigned int length)
+{
+    int count = 0;
+    for (const auto &call : VirtualMeter::callLog()) {
+        if (call.function == "hid_read_timeout" && call.length == length)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace WindowDriver
+
+#endif

@@ -1,0 +1,439 @@
+// How the window follows the meter: the connection states and their looks,
+// hot-plug, lost meters, stop, interval changes and the disconnect action.
+#include "support/windowdriver.h"
+
+#include <QProgressBar>
+
+using namespace WindowDriver;
+using VirtualMeter::FaultKind;
+using VirtualMeter::fault;
+
+namespace {
+const QString WAITING = QString::fromUtf8("等待连接\u00B7\u00B7\u00B7");
+const QString CONNECTED = QString::fromUtf8("已连接");
+const QString NO_ANSWER = QString::fromUtf8("未连接");
+const QString NOT_OPEN = QString::fromUtf8("未打开设备");
+} // namespace
+
+class ConnectionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerLikeMain(); }
+    void init() { VirtualMeter::reset(); }
+
+    void cleanup()
+    {
+        // Whatever a test did, the meter never saw a call on a closed handle
+        // or two exchanges mixed up.
+        QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
+        QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);
+        QCOMPARE(VirtualMeter::interleavedCommands(), 0);
+        QCOMPARE(VirtualMeter::concurrentCalls(), 0);
+    }
+
+    void startOutcomes_data()
+    {
+        QTest::addColumn<bool>("plugged");
+        QTest::addColumn<int>("countFault");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<bool>("sampling");
+        QTest::addColumn<bool>("handleHeld");
+        QTest::addColumn<bool>("connected");
+
+        QTest::newRow("meter answers") << true << int(FaultKind::None) << CONNECTED << "color:green;" << true << true << true;
+        QTest::newRow("open fails") << false << int(FaultKind::None) << NOT_OPEN << "color:red;" << false << false << false;
+        QTest::newRow("no reply") << true << int(FaultKind::NoAnswer) << NO_ANSWER << "color:red;" << false << true << false;
+        QTest::newRow("error reply") << true << int(FaultKind::Error) << NO_ANSWER << "color:red;" << false << true << false;
+        // Read but not a status frame: nothing runs, so nothing may look as if it ran.
+        QTest::newRow("wrong header") << true << int(FaultKind::WrongHeader) << NO_ANSWER << "color:red;" << false << true << false;
+        QTest::newRow("wrong type") << true << int(FaultKind::WrongType) << NO_ANSWER << "color:red;" << false << true << false;
+        // The echoed code of the count reply is not examined.
+        QTest::newRow("wrong echo accepted") << true << int(FaultKind::WrongEcho) << CONNECTED << "color:green;" << true << true << true;
+        QTest::newRow("short report") << true << int(FaultKind::ShortReport) << NO_ANSWER << "color:red;" << false << true << false;
+    }
+
+    void startOutcomes()
+    {
+        QFETCH(bool, plugged);
+        QFETCH(int, countFault);
+        QFETCH(QString, line);
+        QFETCH(QString, style);
+        QFETCH(bool, sampling);
+        QFETCH(bool, handleHeld);
+        QFETCH(bool, connected);
+
+        VirtualMeter::setPlugged(plugged);
+        if (countFault != int(FaultKind::None))
+            VirtualMeter::failNext(0x08, fault(FaultKind(countFault)));
+        MainWindow w;
+        start(w);
+
+        QCOMPARE(connection(w), line);
+        QCOMPARE(connectionStyle(w), style);
+        QCOMPARE(w.isSampling(), sampling);
+        QCOMPARE(w.meterHandle() != nullptr, handleHeld);
+        QCOMPARE(w.isDeviceConnected(), connected);
+        QVERIFY(sampling ? looksRunning(w) : looksIdle(w));
+    }
+
+    void samplingAppendsRowsWithCounters()
+    {
+        MainWindow w;
+        start(w);
+        QVERIFY(w.isSampling());
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        QCOMPARE(status(w), QString::fromUtf8("接收实时数据"));
+        VirtualMeter::setRange(0, 5);
+        VirtualMeter::setReading({0x23, 0x00, 0x12, 0x02});
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 2);
+
+        QStandardItemModel *m = w.liveModel();
+        QCOMPARE(m->item(0, 0)->text(), QStringLiteral("1"));
+        QCOMPARE(m->item(0, 2)->text(), QString::fromUtf8("自动"));
+        QCOMPARE(m->item(0, 3)->text(), QString::fromUtf8("10mΩ"));
+        QCOMPARE(m->item(0, 4)->text(), QString::fromUtf8("12.345mΩ"));
+        QCOMPARE(m->item(1, 0)->text(), QStringLiteral("2"));
+        QCOMPARE(m->item(1, 2)->text(), QString::fromUtf8("手动"));
+        QCOMPARE(m->item(1, 3)->text(), QString::fromUtf8("10Ω"));
+        QCOMPARE(m->item(1, 4)->text(), QString::fromUtf8("0.4Ω"));
+        QVERIFY(QDateTime::fromString(m->item(1, 1)->text(), "yyyy-MM-dd hh:mm:ss").isValid());
+        for (int c = 0; c < 5; ++c) {
+            QCOMPARE(m->item(1, c)->textAlignment(), Qt::AlignCenter);
+            QVERIFY(!m->item(1, c)->isEditable());
+        }
+        QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
+        QCOMPARE(text(w, "modeEdit"), QString::fromUtf8("手动"));
+    }
+
+    void rejectedRepliesAddNoRow_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("reading header") << 0x05 << int(FaultKind::WrongHeader);
+        QTest::newRow("reading type") << 0x05 << int(FaultKind::WrongType);
+        QTest::newRow("range echo") << 0x0A << int(FaultKind::WrongEcho);
+        QTest::newRow("range header") << 0x0A << int(FaultKind::WrongHeader);
+    }
+
+    void rejectedRepliesAddNoRow()
+    {
+        QFETCH(int, command);
+        QFETCH(int, kind);
+        MainWindow w;
+        start(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        VirtualMeter::failNext(static_cast<unsigned char>(command), fault(FaultKind(kind)));
+        tick(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 2);
+        settle();
+        QCOMPARE(liveRows(w), 2);
+        QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
+        // A rejected reply is not a lost meter.
+        QVERIFY(w.isSampling());
+    }
+
+    void pollTimeoutClosesButErrorDoesNot_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("reading times out") << 0x05 << int(FaultKind::NoAnswer) << true;
+        QTest::newRow("range times out") << 0x0A << int(FaultKind::NoAnswer) << true;
+        QTest::newRow("reading error") << 0x05 << int(FaultKind::Error) << false;
+        QTest::newRow("range error") << 0x0A << int(FaultKind::Error) << false;
+    }
+
+    void pollTimeoutClosesButErrorDoesNot()
+    {
+        QFETCH(int, command);
+        QFETCH(int, kind);
+        QFETCH(bool, stops);
+        MainWindow w;
+        start(w);
+        VirtualMeter::failNext(static_cast<unsigned char>(command), fault(FaultKind(kind)));
+        const int opened = VirtualMeter::openHandleCount();
+        QCOMPARE(opened, 1);
+        tick(w);
+        settle(100);
+        QCOMPARE(w.isSampling(), !stops);
+        if (stops) {
+            QCOMPARE(connection(w), NOT_OPEN);
+            QCOMPARE(connectionStyle(w), QStringLiteral("color:red;"));
+            QVERIFY(looksIdle(w));
+            QCOMPARE(status(w), QString());
+            QCOMPARE(w.meterHandle(), nullptr);
+            QCOMPARE(VirtualMeter::openHandleCount(), 0);
+            QVERIFY(w.isDeviceConnected());
+        } else {
+            QCOMPARE(connection(w), CONNECTED);
+            QVERIFY(looksRunning(w));
+            QCOMPARE(liveRows(w), 0);
+        }
+    }
+
+    void stopKeepsConnectionAndRows()
+    {
+        MainWindow w;
+        start(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        stop(w);
+        QVERIFY(!w.isSampling());
+        QVERIFY(looksStopped(w));
+        QCOMPARE(connection(w), CONNECTED);
+        QCOMPARE(status(w), QString::fromUtf8("停止"));
+        QCOMPARE(w.meterHandle(), nullptr);
+        QVERIFY(w.isDeviceConnected());
+        QCOMPARE(liveRows(w), 1);
+
+        // Stop while stopped changes nothing, not even the status bar.
+        w.statusBar()->showMessage("marker");
+        stop(w);
+        QCOMPARE(status(w), QStringLiteral("marker"));
+        QVERIFY(looksStopped(w));
+    }
+
+    void rowNumbersContinueAcrossStopAndStart()
+    {
+        MainWindow w;
+        start(w);
+        tick(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 2);
+        stop(w);
+        start(w);
+        QVERIFY(w.isSampling());
+        QCOMPARE(liveRows(w), 2);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 3);
+        QCOMPARE(w.liveModel()->item(2, 0)->text(), QStringLiteral("3"));
+        clear(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        QCOMPARE(w.liveModel()->item(0, 0)->text(), QStringLiteral("1"));
+        QCOMPARE(text(w, "numEdit"), QStringLiteral("1"));
+    }
+
+    void startWhileSamplingStopsPausesAndRestarts()
+    {
+        VirtualMeter::setStoredRecords(records(3));
+        MainWindow w;
+        start(w);
+        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        const auto before = VirtualMeter::simulatedMs();
+        const int countsBefore = VirtualMeter::commandsWritten(0x08);
+        start(w);
+        // Stopped and paused 800 ms before the meter was opened again.
+        QVERIFY(VirtualMeter::simulatedMs() - before >= 800);
+        QCOMPARE(liveRows(w), 1);
+        QCOMPARE(w.storedModel()->rowCount(), 0); // emptied, refilled by the decoder
+        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        QVERIFY(w.isSampling());
+        QCOMPARE(VirtualMeter::commandsWritten(0x08) - countsBefore, 1);
+    }
+
+    void intervalChangeReopensAtNewInterval()
+    {
+        MainWindow w;
+        start(w);
+        hid_device *first = w.meterHandle();
+        const auto before = VirtualMeter::simulatedMs();
+        spinBox(w)->setValue(1000);
+        QVERIFY(VirtualMeter::simulatedMs() - before >= 600);
+        QVERIFY(w.isSampling());
+        QVERIFY(w.meterHandle() != nullptr);
+        QVERIFY(w.meterHandle() != first);
+        QVERIFY(looksRunning(w));
+        QCOMPARE(connection(w), CONNECTED);
+        QCOMPARE(VirtualMeter::commandsWritten(0x08), 1); // no new handshake
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+    }
+
+    void intervalChangeAfterStopRestarts()
+    {
+        MainWindow w;
+        start(w);
+        stop(w);
+        spinBox(w)->setValue(250);
+        QVERIFY(w.isSampling());
+        QVERIFY(looksRunning(w));
+    }
+
+    void intervalChangeWithFailedReopenShowsNotOpen()
+    {
+        MainWindow w;
+        start(w);
+        VirtualMeter::setPlugged(false);
+        spinBox(w)->setValue(300);
+        QVERIFY(!w.isSampling());
+        QCOMPARE(w.meterHandle(), nullptr);
+        QCOMPARE(connection(w), NOT_OPEN);
+        QCOMPARE(connectionStyle(w), QStringLiteral("color:red;"));
+        QVERIFY(looksIdle(w));
+    }
+
+    void removalWhileSamplingStopsAndKeepsHandle()
+    {
+        MainWindow w;
+        start(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        w.handleDeviceRemoval();
+        QVERIFY(!w.isSampling());
+        QCOMPARE(connection(w), NOT_OPEN);
+        QCOMPARE(connectionStyle(w), QStringLiteral("color:red;"));
+        QVERIFY(looksIdle(w));
+        QCOMPARE(status(w), QString());
+        QVERIFY(w.meterHandle() != nullptr); // held until the next open closes it
+        QVERIFY(w.isDeviceConnected());
+        QCOMPARE(liveRows(w), 1);
+        // The start button starts everything again.
+        start(w);
+        QVERIFY(w.isSampling());
+        QCOMPARE(VirtualMeter::openHandleCount(), 1);
+    }
+
+    void unplugDuringPollReportsErrorsOnly()
+    {
+        MainWindow w;
+        start(w);
+        VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 150));
+        tick(w);
+        QTest::qWait(30);
+        VirtualMeter::setPlugged(false);
+        w.handleDeviceRemoval();
+        settle(300);
+        QVERIFY(!w.isSampling());
+        QCOMPARE(connection(w), NOT_OPEN);
+        QCOMPARE(liveRows(w), 0);
+    }
+
+    void arrivalRestartsAndClears()
+    {
+        MainWindow w;
+        start(w);
+        tick(w);
+        QTRY_COMPARE(liveRows(w), 1);
+        const int countsBefore = VirtualMeter::commandsWritten(0x08);
+        w.handleDeviceArrival();
+        QCOMPARE(liveRows(w), 0);
+        QCOMPARE(text(w, "numEdit"), QStringLiteral("0"));
+        QVERIFY(w.isSampling());
+        QCOMPARE(connection(w), CONNECTED);
+        // Once by the arrival itself, once by the start sequence it runs.
+        QCOMPARE(VirtualMeter::commandsWritten(0x08) - countsBefore, 2);
+        QCOMPARE(VirtualMeter::openHandleCount(), 1);
+    }
+
+    void arrivalWithoutMeter()
+    {
+        VirtualMeter::setPlugged(false);
+        MainWindow w;
+        w.handleDeviceArrival();
+        QCOMPARE(connection(w), NOT_OPEN);
+        QVERIFY(!w.isDeviceConnected());
+        QVERIFY(looksIdle(w));
+    }
+
+    void arrivalWithSilentMeterStillCountsAsConnected()
+    {
+        VirtualMeter::failAlways(0x08, fault(FaultKind::NoAnswer));
+        MainWindow w;
+        w.handleDeviceArrival();
+        // The arrival's own reply is not examined; the start sequence's is.
+        QVERIFY(w.isDeviceConnected());
+        QCOMPARE(connection(w), NO_ANSWER);
+        QVERIFY(!w.isSampling());
+    }
+
+    void usbCheckerAfterManualStopClosesNothingTwice()
+    {
+        MainWindow w;
+        start(w);
+        stop(w);
+        QVERIFY(QMetaObject::invokeMethod(&w, "usbChecker", Qt::DirectConnection, Q_ARG(int, 0), Q_ARG(int, 11)));
+        QCOMPARE(connection(w), NOT_OPEN);
+        QVERIFY(looksIdle(w));
+        QCOMPARE(status(w), QString());
+        // cleanup() checks that no second hid_close reached the meter.
+    }
+
+    void disconnectWhileNotSamplingKeepsConnection()
+    {
+        MainWindow w;
+        start(w);
+        stop(w);
+        tick(w); // no effect: not sampling is not the same as not connected
+        disconnectAction(w);
+        QCOMPARE(connection(w), WAITING);
+        QCOMPARE(connectionStyle(w), QStringLiteral("color:black;"));
+        QVERIFY(w.isDeviceConnected());
+        QVERIFY(looksIdle(w));
+    }
+
+    void disconnectWhileSamplingAtOtherInterval()
+    {
+        MainWindow w;
+        start(w);
+        spinBox(w)->setValue(2000);
+        QVERIFY(w.isSampling());
+        VirtualMeter::clearLog();
+        disconnectAction(w);
+        QCOMPARE(connection(w), WAITING);
+        QVERIFY(!w.isSampling());
+        QVERIFY(!w.isDeviceConnected());
+        QCOMPARE(w.meterHandle(), nullptr);
+        QCOMPARE(VirtualMeter::openHandleCount(), 0);
+        QCOMPARE(spinBox(w)->value(), 500);
+        QCOMPARE(status(w), QString());
+        QCOMPARE(liveRows(w), 0);
+        // Ticks and interval changes now do nothing at all.
+        VirtualMeter::clearLog();
+        tick(w);
+        spinBox(w)->setValue(700);
+        QVERIFY(VirtualMeter::callLog().empty() || VirtualMeter::callLog().front().function == "hid_init");
+    }
+
+    void closeWaitsForPollInProgress()
+    {
+        MainWindow w;
+        start(w);
+        VirtualMeter::failNext(0x0A, fault(FaultKind::Slow, 300));
+        tick(w);
+        QTest::qWait(50); // the poll is now inside its range exchange
+        QElapsedTimer timer;
+        timer.start();
+        stop(w);
+        // The close had to wait for the slow answer; it never overlapped it.
+        QVERIFY2(timer.elapsed() >= 150, qPrintable(QString::number(timer.elapsed())));
+        QTRY_COMPARE(liveRows(w), 1);
+    }
+
+    void queuedPollsWithClosedHandleDoNothing()
+    {
+        MainWindow w;
+        start(w);
+        VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 200));
+        tick(w);
+        QTest::qWait(50); // the first poll waits for its slow reading
+        for (int i = 0; i < 4; ++i)
+            tick(w);
+        stop(w); // four polls still queued with the handle just closed
+        settle(400);
+        QCOMPARE(liveRows(w), 1);
+        QCOMPARE(VirtualMeter::commandsWritten(0x05), 1);
+    }
+};
+
+QTEST_MAIN(ConnectionTest)
+#include "test_connection.moc"

@@ -1,0 +1,204 @@
+// The start sequence's record-count handshake and the stored-record
+// download: how many reports are read, what the table and counters show,
+// and what the user is told when the transfer or the decoding fails.
+#include "support/windowdriver.h"
+
+#include <QProgressBar>
+#include <QSignalSpy>
+
+#include <thread>
+
+using namespace WindowDriver;
+using VirtualMeter::FaultKind;
+using VirtualMeter::fault;
+
+namespace {
+const QString TRANSFER_FAILED = QString::fromUtf8("数据传输失败");
+const QString DECODE_FAILED = QString::fromUtf8("数据传输失败！请重新点击开始按钮。");
+} // namespace
+
+class StartSequenceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerLikeMain(); }
+    void init() { VirtualMeter::reset(); }
+    void cleanup()
+    {
+        QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
+        QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);
+        QCOMPARE(VirtualMeter::interleavedCommands(), 0);
+    }
+
+    void recordCounts_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("reports");
+        QTest::newRow("none") << 0 << 0;
+        QTest::newRow("one") << 1 << 1;
+        QTest::newRow("13 fit one report") << 13 << 1;
+        QTest::newRow("14 need two") << 14 << 2;
+        QTest::newRow("15") << 15 << 2;
+        QTest::newRow("30") << 30 << 3;
+        QTest::newRow("45 reads one spare") << 45 << 4;
+        QTest::newRow("499 the most") << 499 << 34;
+        QTest::newRow("500 too many") << 500 << 0;
+    }
+
+    void recordCounts()
+    {
+        QFETCH(int, count);
+        QFETCH(int, reports);
+        VirtualMeter::setStoredRecords(records(count));
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        start(w);
+
+        QCOMPARE(connection(w), QString::fromUtf8("已连接"));
+        QVERIFY(w.isSampling());
+        QCOMPARE(w.storedRecordCount(), count);
+        QCOMPARE(readsOf(64), reports);
+        QCOMPARE(VirtualMeter::commandsWritten(0x07), reports > 0 ? 1 : 0);
+        if (reports == 0) {
+            settle();
+            QCOMPARE(w.storedModel()->rowCount(), 0);
+            QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("0"));
+            return;
+        }
+        QCOMPARE(status(w), QString::fromUtf8("接收本地数据"));
+        QTRY_COMPARE(w.storedModel()->rowCount(), count);
+        QCOMPARE(text(w, "numSavedEdit"), QString::number(count));
+        QCOMPARE(w.findChild<QProgressBar *>("progressBar")->value(), 100);
+        QVERIFY(boxes.seen.isEmpty());
+        QStandardItemModel *m = w.storedModel();
+        for (int r : {0, count / 2, count - 1}) {
+            QCOMPARE(m->item(r, 0)->text(), QString::number(r + 1));
+            QCOMPARE(m->item(r, 1)->text(), QString::asprintf("%d.%03dmΩ", (r + 1) / 1000, (r + 1) % 1000));
+            QCOMPARE(m->item(r, 1)->textAlignment(), Qt::AlignCenter);
+            QVERIFY(!m->item(r, 1)->isEditable());
+        }
+    }
+
+    void progressPassesThirds()
+    {
+        VirtualMeter::setStoredRecords(records(3));
+        MainWindow w;
+        QSignalSpy progress(w.findChild<QProgressBar *>("progressBar"), &QProgressBar::valueChanged);
+        start(w);
+        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        QList<int> values;
+        for (const auto &args : progress)
+            values << args.first().toInt();
+        values.removeAll(0);
+        QCOMPARE(values, QList<int>({33, 66, 100}));
+    }
+
+    void negativeLastReadWarnsAndKeepsSampling()
+    {
+        VirtualMeter::setStoredRecords(records(20));
+        VirtualMeter::failNext(0x07, fault(FaultKind::Error));
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        start(w);
+        QCOMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen.first().title, QString::fromUtf8("错误"));
+        QCOMPARE(boxes.seen.first().text, TRANSFER_FAILED);
+        QCOMPARE(boxes.seen.first().buttons, int(QMessageBox::Ok));
+        QVERIFY(w.isSampling());
+        settle();
+        QCOMPARE(w.storedModel()->rowCount(), 0);
+    }
+
+    void middleTimeoutDoesNotStopTheTransfer()
+    {
+        // 30 records: three reports; the second read times out once, the
+        // rest of the frame arrives one read late and the last block lacks
+        // the closing word, so the decoder refuses the frame.
+        VirtualMeter::setStoredRecords(records(30));
+        VirtualMeter::failNext(0x07, fault(FaultKind::Stall, 1));
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        start(w);
+        QCOMPARE(readsOf(64), 3);
+        QTRY_COMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen.first().text, DECODE_FAILED);
+        QVERIFY(!boxes.sawText(TRANSFER_FAILED));
+        QVERIFY(looksIdle(w));
+        QVERIFY(w.isSampling()); // the decoder's failure does not stop live sampling
+        QCOMPARE(w.storedModel()->rowCount(), 0);
+    }
+
+    void spareReportTimingOutIsNormal()
+    {
+        VirtualMeter::setStoredRecords(records(45));
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        start(w);
+        QCOMPARE(readsOf(64), 4);
+        QTRY_COMPARE(w.storedModel()->rowCount(), 45);
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void corruptFrameWarnsDecodeFailure_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("header") << int(FaultKind::WrongHeader);
+        QTest::newRow("second header byte") << int(FaultKind::WrongSecondHeader);
+        QTest::newRow("type") << int(FaultKind::WrongType);
+        QTest::newRow("closing word") << int(FaultKind::WrongClosingWord);
+    }
+
+    void corruptFrameWarnsDecodeFailure()
+    {
+        QFETCH(int, kind);
+        VirtualMeter::setStoredRecords(records(10));
+        VirtualMeter::failNext(0x07, fault(FaultKind(kind)));
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        start(w);
+        QTRY_COMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen.first().title, QString::fromUtf8("错误"));
+        QCOMPARE(boxes.seen.first().text, DECODE_FAILED);
+        QVERIFY(looksIdle(w));
+        QCOMPARE(w.storedModel()->rowCount(), 0);
+        QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("0"));
+    }
+
+    void countFromHandshakeNotFromValues()
+    {
+        // The handshake says 5, the frame carries 5 valid records; a later
+        // count override shows that the rows follow the handshake's count.
+        VirtualMeter::setStoredRecords(records(5));
+        MainWindow w;
+        start(w);
+        QTRY_COMPARE(w.storedModel()->rowCount(), 5);
+        QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("5"));
+    }
+
+    void removalDuringTransferIsHandledAfterIt()
+    {
+        VirtualMeter::setStoredRecords(records(60));
+        VirtualMeter::failNext(0x07, fault(FaultKind::Slow, 200));
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        std::thread unplugger([&w] {
+            while (VirtualMeter::commandsWritten(0x07) == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            VirtualMeter::setPlugged(false);
+            // The system's removal notice waits in the GUI thread's queue
+            // while the transfer blocks it.
+            QMetaObject::invokeMethod(&w, [&w] { w.handleDeviceRemoval(); }, Qt::QueuedConnection);
+        });
+        start(w);
+        unplugger.join();
+        QVERIFY(boxes.sawText(TRANSFER_FAILED));
+        QTRY_VERIFY(!w.isSampling());
+        QCOMPARE(connection(w), QString::fromUtf8("未打开设备"));
+        QVERIFY(looksIdle(w));
+    }
+};
+
+QTEST_MAIN(StartSequenceTest)
+#include "test_startsequence.moc"
