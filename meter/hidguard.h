@@ -25,13 +25,11 @@ std::unique_lock<std::recursive_mutex> acquireBehindWaiters();
 // The caller holds the lock. Records the one open handle (null clears it).
 void markOpen(hid_device *handle);
 
-// Forgets the handle if it is the open one. Safe without the lock: a closer
-// calls it before acquire(), so that polls queued behind the one in progress
-// find the handle retired and step aside instead of holding up the close.
+// The caller holds the lock. Forgets the handle if it is the open one.
 void markClosed(hid_device *handle);
 
-// False for null and for any handle other than the one last marked open.
-// Meaningful for a HID call sequence only while the lock is held.
+// The caller holds the lock. False for null and for any handle other than the
+// one last marked open.
 bool isOpen(hid_device *handle);
 
 } // namespace HidGuard

@@ -30,13 +30,14 @@ bool MainWindow::openMeter()
 
 void MainWindow::closeMeter()
 {
-    // Retire the handle first, so that polls still queued with it step aside;
-    // taking the guard then waits only for a poll inside its exchanges.
-    if (hidHandle)
-        HidGuard::markClosed(hidHandle);
+    // Taking the guard waits for a poll inside its exchanges (the poller lets
+    // a waiting closer go first); polls still queued with this handle then
+    // find it closed and do nothing.
     auto lock = HidGuard::acquire();
-    if (hidHandle)
+    if (hidHandle) {
+        HidGuard::markClosed(hidHandle);
         hid_close(hidHandle);
+    }
     hidHandle = nullptr;
 }
 
