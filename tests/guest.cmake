@@ -12,12 +12,14 @@ endif()
 # The meter: plain C on /dev/uhid, nothing of ours or of hidapi's.
 add_executable(zelmora_guest_meter
   guest/uhid_meter.c guest/meter_replies.c guest/meter_replies.h)
-set_target_properties(zelmora_guest_meter PROPERTIES OUTPUT_NAME uhid-meter C_STANDARD 11)
+set_target_properties(zelmora_guest_meter PROPERTIES
+  OUTPUT_NAME uhid-meter C_STANDARD 11 AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
 
 # The bare HID path, checked before the window is involved.
 add_executable(zelmora_guest_probe guest/hidapi_probe.c)
 target_link_libraries(zelmora_guest_probe PRIVATE PkgConfig::HIDAPI)
-set_target_properties(zelmora_guest_probe PROPERTIES OUTPUT_NAME hidapi-probe C_STANDARD 11)
+set_target_properties(zelmora_guest_probe PROPERTIES
+  OUTPUT_NAME hidapi-probe C_STANDARD 11 AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
 
 # The window with the real hidapi and the real pause.
 add_executable(zelmora_guest_window_test

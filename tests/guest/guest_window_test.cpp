@@ -15,7 +15,10 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
@@ -62,6 +65,9 @@ private slots:
     void silentMeterStopsSamplingAndClosesTheMeter();
     void silentMeterAtStartShowsNoAnswer();
     void answeringMeterStartsAgainFromTheButton();
+    void intervalChangeReopensTheMeter();
+    void otherDeviceArrivingMidPollRestartsEverything();
+    void otherDeviceLeavingStopsSampling();
     void unplugDuringPollStopsSampling();
     void replugRestartsEverything();
     void unplugDuringEachExchangeLeavesTheWindowWorking_data();
@@ -75,6 +81,7 @@ private:
     QString connectionStyle() const { return widget<QLineEdit>("connectEdit")->styleSheet(); }
     QString text(const char *lineEdit) const { return widget<QLineEdit>(lineEdit)->text(); }
     void clickStart();
+    static int openHidrawDescriptors();
     bool checkLiveRows(int from, QString *problem) const;
     bool checkStoredRows(int count, QString *problem) const;
     void dismissMessageBox();
@@ -132,10 +139,19 @@ void GuestWindowTest::cleanupTestCase()
 {
     qInfo("meter commands over the whole run: 05 x%d, 0A x%d, 08 x%d, 07 x%d", meter.count("command 05"),
           meter.count("command 0A"), meter.count("command 08"), meter.count("command 07"));
+    // Close the window while a poll waits for a late answer: the destructor
+    // must let it finish, and afterwards nothing may reach the meter.
+    QVERIFY(meter.send(QStringLiteral("delay 700")));
+    const int mark = meter.mark();
+    QVERIFY(meter.waitForEvent(QStringLiteral("command 05"), mark, SETTLE_MS));
     QElapsedTimer timer;
     timer.start();
     window.reset();
-    qInfo("window destroyed in %lld ms", timer.elapsed());
+    qInfo("window destroyed in %lld ms, with a poll in flight", timer.elapsed());
+    meter.drain();
+    const int commands = meter.count("command");
+    QTest::qWait(2000);
+    QCOMPARE(meter.count("command"), commands);
     meter.quit(5000);
 }
 
@@ -221,6 +237,8 @@ void GuestWindowTest::startButtonDownloadsStoredRecords()
 void GuestWindowTest::silentMeterStopsSamplingAndClosesTheMeter()
 {
     QVERIFY(window->isSampling());
+    QElapsedTimer timer;
+    timer.start();
     QVERIFY(meter.send(QStringLiteral("silent on")));
 
     // The first poll that times out stops everything.
@@ -229,6 +247,7 @@ void GuestWindowTest::silentMeterStopsSamplingAndClosesTheMeter()
     QCOMPARE(connectionStyle(), QStringLiteral("color:red;"));
     QTRY_COMPARE_WITH_TIMEOUT(window->meterHandle(), static_cast<hid_device *>(nullptr), SETTLE_MS);
     QCOMPARE(window->statusBar()->currentMessage(), QString());
+    qInfo("a silent meter was given up after %lld ms", timer.elapsed());
 
     // Polls still queued when the timer stopped may time out as well; once
     // they are done, nothing more reaches the meter.
@@ -262,6 +281,61 @@ void GuestWindowTest::answeringMeterStartsAgainFromTheButton()
     QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
     QString problem;
     QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+}
+
+void GuestWindowTest::intervalChangeReopensTheMeter()
+{
+    QVERIFY(window->isSampling());
+    const int mark = meter.mark();
+    widget<QSpinBox>("spinBox")->setValue(300);
+    QVERIFY(window->isSampling());
+    QCOMPARE(connectionText(), CONNECTED);
+    // The handle really went back to the kernel and a new one was opened.
+    QVERIFY(meter.waitForEvent(QStringLiteral("closed"), mark, SETTLE_MS));
+    QVERIFY(meter.waitForEvent(QStringLiteral("opened"), mark, SETTLE_MS));
+    const int rows = window->liveModel()->rowCount();
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= rows + 2, SETTLE_MS);
+    widget<QSpinBox>("spinBox")->setValue(500);
+    QVERIFY(window->isSampling());
+    QString problem;
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+}
+
+void GuestWindowTest::otherDeviceArrivingMidPollRestartsEverything()
+{
+    // Any HID device arriving runs the whole start sequence; this one comes
+    // while the live worker waits for a late answer on the meter's handle,
+    // which the arrival then closes and replaces.
+    QVERIFY(window->isSampling());
+    QVERIFY(meter.send(QStringLiteral("delay 600")));
+    const int mark = meter.mark();
+    QVERIFY(meter.waitForEvent(QStringLiteral("command 05"), mark, SETTLE_MS));
+    QVERIFY(meter.send(QStringLiteral("other plug")));
+    QVERIFY(meter.send(QStringLiteral("delay 0")));
+
+    QTRY_COMPARE_WITH_TIMEOUT(meter.count("command 08", mark), 2, SETTLE_MS);
+    QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
+    QCOMPARE(connectionText(), CONNECTED);
+    QVERIFY(window->isSampling());
+    // The arrival cleared the live table: numbering starts over.
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= 2, SETTLE_MS);
+    QString problem;
+    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
+}
+
+void GuestWindowTest::otherDeviceLeavingStopsSampling()
+{
+    QVERIFY(meter.send(QStringLiteral("other unplug")));
+    QTRY_COMPARE_WITH_TIMEOUT(connectionText(), NOT_OPENED, SETTLE_MS);
+    QVERIFY(!window->isSampling());
+    // The meter is still there, and its handle is kept until the next open.
+    QVERIFY(window->meterHandle() != nullptr);
+    clickStart();
+    QCOMPARE(connectionText(), CONNECTED);
+    QVERIFY(window->isSampling());
+    const int rows = window->liveModel()->rowCount();
+    QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() > rows, SETTLE_MS);
 }
 
 void GuestWindowTest::unplugDuringPollStopsSampling()
@@ -376,14 +450,24 @@ void GuestWindowTest::plugInAfterAllThatWorksAsOnTheFirstDay()
     QString problem;
     QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
     QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
-    // Leave a poll waiting for a late answer: closing the window must wait
-    // for it, not pull the handle out from under it.
-    QVERIFY(meter.send(QStringLiteral("delay 700")));
+    // Every replaced handle was closed: only the current one is held.
+    QCOMPARE(openHidrawDescriptors(), 1);
 }
 
 void GuestWindowTest::clickStart()
 {
     widget<QPushButton>("readbackBtn")->click();
+}
+
+int GuestWindowTest::openHidrawDescriptors()
+{
+    int count = 0;
+    const QFileInfoList descriptors = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System);
+    for (const QFileInfo &fd : descriptors) {
+        if (fd.symLinkTarget().startsWith(QLatin1String("/dev/hidraw")))
+            ++count;
+    }
+    return count;
 }
 
 bool GuestWindowTest::checkLiveRows(int from, QString *problem) const

@@ -61,6 +61,13 @@ bool MeterProcess::waitForEvent(const QString &prefix, int fromMark, int timeout
     return spinUntil([&] { return find(prefix, fromMark) >= 0; }, timeoutMs);
 }
 
+void MeterProcess::drain()
+{
+    while (process.waitForReadyRead(100)) {
+    }
+    collect();
+}
+
 void MeterProcess::quit(int timeoutMs)
 {
     if (process.state() == QProcess::NotRunning)

@@ -22,6 +22,9 @@ public:
     // Waits for an event line that starts with prefix, among those after mark.
     bool waitForEvent(const QString &prefix, int mark, int timeoutMs);
     void quit(int timeoutMs);
+    // Takes in every line the meter has written so far, even while the event
+    // loop was held up (the window's destructor, a start sequence).
+    void drain();
 
     // Event positions, to look only at what happened after a given moment.
     int mark() const { return events.size(); }

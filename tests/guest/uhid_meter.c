@@ -10,9 +10,12 @@
  *   unplug on XX  destroy it, unanswered, when command XX next arrives: the
  *                 moment when the program is sure to be waiting for a reply
  *   plug          create it again
+ *   other plug    create a second, unrelated HID device (as a mouse would be)
+ *   other unplug  destroy that one
  *   quit          destroy the device and exit (so does the end of input)
  * Events on standard output, one per line:
  *   plugged, unplugged, opened, closed   device life as the kernel reports it
+ *   other plugged, other unplugged       the unrelated device's
  *   command XX                           a command the meter recognised
  *   unknown N                            an output report without a command frame
  *   malformed XX XX ...                  a command not written as 00 05 AB CD 05 00 code
@@ -34,6 +37,8 @@
 #include <unistd.h>
 
 enum { METER_VENDOR = 0x1A86, METER_PRODUCT = 0xE429, BUS_USB_ID = 0x03 };
+/* The unrelated device: the pid.codes test ids, nothing the program opens. */
+enum { OTHER_VENDOR = 0x1209, OTHER_PRODUCT = 0x0001 };
 
 static const uint8_t report_descriptor[] = {
     0x06, 0x00, 0xFF, /* usage page: vendor defined 0xFF00 */
@@ -57,6 +62,8 @@ static const uint8_t report_descriptor[] = {
 struct meter {
     int uhid_fd;
     int plugged;
+    int other_fd;
+    int other_plugged;
     int silent;
     int delay_ms;
     int unplug_on; /* command code, or -1 */
@@ -84,20 +91,33 @@ static int uhid_send(int fd, const struct uhid_event *ev)
     return 0;
 }
 
-static int meter_plug(struct meter *m)
+static int uhid_create(int fd, const char *name, uint32_t vendor, uint32_t product)
 {
     struct uhid_event ev;
     memset(&ev, 0, sizeof ev);
     ev.type = UHID_CREATE2;
-    snprintf((char *)ev.u.create2.name, sizeof ev.u.create2.name, "Guest micro-ohm meter");
+    snprintf((char *)ev.u.create2.name, sizeof ev.u.create2.name, "%s", name);
     snprintf((char *)ev.u.create2.phys, sizeof ev.u.create2.phys, "uhid-meter");
     ev.u.create2.rd_size = sizeof report_descriptor;
     memcpy(ev.u.create2.rd_data, report_descriptor, sizeof report_descriptor);
     ev.u.create2.bus = BUS_USB_ID;
-    ev.u.create2.vendor = METER_VENDOR;
-    ev.u.create2.product = METER_PRODUCT;
+    ev.u.create2.vendor = vendor;
+    ev.u.create2.product = product;
     ev.u.create2.version = 0x0100;
-    if (uhid_send(m->uhid_fd, &ev) != 0)
+    return uhid_send(fd, &ev);
+}
+
+static int uhid_destroy(int fd)
+{
+    struct uhid_event ev;
+    memset(&ev, 0, sizeof ev);
+    ev.type = UHID_DESTROY;
+    return uhid_send(fd, &ev);
+}
+
+static int meter_plug(struct meter *m)
+{
+    if (uhid_create(m->uhid_fd, "Guest micro-ohm meter", METER_VENDOR, METER_PRODUCT) != 0)
         return -1;
     m->plugged = 1;
     printf("plugged\n");
@@ -106,14 +126,29 @@ static int meter_plug(struct meter *m)
 
 static int meter_unplug(struct meter *m)
 {
-    struct uhid_event ev;
-    memset(&ev, 0, sizeof ev);
-    ev.type = UHID_DESTROY;
-    if (uhid_send(m->uhid_fd, &ev) != 0)
+    if (uhid_destroy(m->uhid_fd) != 0)
         return -1;
     m->plugged = 0;
     m->pending = 0;
     printf("unplugged\n");
+    return 0;
+}
+
+static int other_plug(struct meter *m)
+{
+    if (uhid_create(m->other_fd, "Guest unrelated device", OTHER_VENDOR, OTHER_PRODUCT) != 0)
+        return -1;
+    m->other_plugged = 1;
+    printf("other plugged\n");
+    return 0;
+}
+
+static int other_unplug(struct meter *m)
+{
+    if (uhid_destroy(m->other_fd) != 0)
+        return -1;
+    m->other_plugged = 0;
+    printf("other unplugged\n");
     return 0;
 }
 
@@ -171,7 +206,7 @@ static void handle_output(struct meter *m, const uint8_t *data, size_t size)
 
 /* Requests for feature or input reports through the control pipe are not
  * part of the meter's protocol: refuse them as a device without them would. */
-static void refuse_report_request(struct meter *m, const struct uhid_event *req)
+static void refuse_report_request(int fd, const struct uhid_event *req)
 {
     struct uhid_event ev;
     memset(&ev, 0, sizeof ev);
@@ -184,7 +219,7 @@ static void refuse_report_request(struct meter *m, const struct uhid_event *req)
         ev.u.set_report_reply.id = req->u.set_report.id;
         ev.u.set_report_reply.err = EIO;
     }
-    uhid_send(m->uhid_fd, &ev);
+    uhid_send(fd, &ev);
 }
 
 static void handle_uhid_event(struct meter *m)
@@ -206,11 +241,22 @@ static void handle_uhid_event(struct meter *m)
         break;
     case UHID_GET_REPORT:
     case UHID_SET_REPORT:
-        refuse_report_request(m, &ev);
+        refuse_report_request(m->uhid_fd, &ev);
         break;
     default:
         break;
     }
+}
+
+/* The unrelated device only has to exist; its events are read and dropped. */
+static void handle_other_event(struct meter *m)
+{
+    struct uhid_event ev;
+    memset(&ev, 0, sizeof ev);
+    if (read(m->other_fd, &ev, sizeof ev) <= 0)
+        return;
+    if (ev.type == UHID_GET_REPORT || ev.type == UHID_SET_REPORT)
+        refuse_report_request(m->other_fd, &ev);
 }
 
 /* Returns 1 to go on, 0 to quit. */
@@ -234,6 +280,10 @@ static int handle_control_line(struct meter *m, char *line)
         ok = m->plugged && meter_unplug(m) == 0;
     else if (strcmp(line, "plug") == 0)
         ok = !m->plugged && meter_plug(m) == 0;
+    else if (strcmp(line, "other plug") == 0)
+        ok = !m->other_plugged && other_plug(m) == 0;
+    else if (strcmp(line, "other unplug") == 0)
+        ok = m->other_plugged && other_unplug(m) == 0;
     else
         ok = 0;
     printf("%s %s\n", ok ? "ok" : "error", line);
@@ -292,7 +342,8 @@ int main(int argc, char **argv)
 
     setvbuf(stdout, NULL, _IOLBF, 0);
     m.uhid_fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
-    if (m.uhid_fd < 0) {
+    m.other_fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+    if (m.uhid_fd < 0 || m.other_fd < 0) {
         fprintf(stderr, "uhid-meter: cannot open /dev/uhid: %s\n", strerror(errno));
         return 1;
     }
@@ -308,16 +359,19 @@ int main(int argc, char **argv)
             long long left = m.pending_due_ms - now_ms();
             timeout = left > 0 ? (int)left : 0;
         }
-        struct pollfd fds[2] = {
+        struct pollfd fds[3] = {
             {.fd = m.uhid_fd, .events = POLLIN},
+            {.fd = m.other_fd, .events = POLLIN},
             {.fd = STDIN_FILENO, .events = POLLIN},
         };
-        int ready = poll(fds, 2, timeout);
+        int ready = poll(fds, 3, timeout);
         if (ready < 0 && errno != EINTR)
             break;
         if (fds[0].revents & POLLIN)
             handle_uhid_event(&m);
-        if (fds[1].revents & (POLLIN | POLLHUP)) {
+        if (fds[1].revents & POLLIN)
+            handle_other_event(&m);
+        if (fds[2].revents & (POLLIN | POLLHUP)) {
             if (!handle_control_input(&m, control, &control_used, sizeof control))
                 break;
         }
@@ -329,6 +383,9 @@ int main(int argc, char **argv)
 
     if (m.plugged)
         meter_unplug(&m);
+    if (m.other_plugged)
+        other_unplug(&m);
     close(m.uhid_fd);
+    close(m.other_fd);
     return 0;
 }
