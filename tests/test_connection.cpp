@@ -2,7 +2,9 @@
 // hot-plug, lost meters, stop, interval changes and the disconnect action.
 #include "support/windowdriver.h"
 
+#include <QHeaderView>
 #include <QProgressBar>
+#include <QTableView>
 
 using namespace WindowDriver;
 using VirtualMeter::FaultKind;
@@ -108,6 +110,13 @@ private slots:
         }
         QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
         QCOMPARE(text(w, "modeEdit"), QString::fromUtf8("手动"));
+
+        // Every column is wide enough for what was appended to it.
+        auto *view = w.findChild<QTableView *>("tableView");
+        for (int c = 0; c < 5; ++c) {
+            const int needed = view->sizeHintForIndex(m->index(1, c)).width();
+            QVERIFY2(view->horizontalHeader()->sectionSize(c) >= needed, qPrintable(QString::number(c)));
+        }
     }
 
     void rejectedRepliesAddNoRow_data()

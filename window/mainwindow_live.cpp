@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
+#include <QHeaderView>
 #include <QThread>
 #include <QTimer>
 
@@ -105,6 +106,15 @@ void MainWindow::handleRealTimeFinish(QStringList modeList, QStringList rangeLis
     realTimeModel->appendRow({tableCell(QString::number(row + 1)), tableCell(time),
                               tableCell(modeList.first()), tableCell(rangeList.first()),
                               tableCell(valueList.first())});
+    // Inserted rows do not make the header measure again by themselves, so
+    // a column that is too narrow for the new row is sized to its contents
+    // here; that is rare, as the rows of one column look alike.
+    QHeaderView *header = ui->tableView->horizontalHeader();
+    for (int column = 0; column < realTimeModel->columnCount(); ++column) {
+        const int needed = ui->tableView->sizeHintForIndex(realTimeModel->index(row, column)).width();
+        if (needed > header->sectionSize(column))
+            ui->tableView->resizeColumnToContents(column);
+    }
     ui->tableView->scrollToBottom();
     ui->numEdit->setText(QString::number(row + 1));
 }
