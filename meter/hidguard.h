@@ -19,7 +19,9 @@ std::unique_lock<std::recursive_mutex> acquire();
 
 // The same, for a thread that takes the guard again and again (the poller,
 // with a backlog of queued polls): a thread already waiting for the guard goes
-// first, so that a close is not held up behind every queued poll.
+// first, so that a close is not held up behind every queued poll. Never call
+// it while already holding the guard: it would wait for a waiter that waits
+// for this thread.
 std::unique_lock<std::recursive_mutex> acquireBehindWaiters();
 
 // The caller holds the lock. Records the one open handle (null clears it).
