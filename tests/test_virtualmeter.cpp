@@ -297,15 +297,15 @@ void TestVirtualMeter::detectsMisuse()
 void TestVirtualMeter::detectsACallWhileAnotherIsInside()
 {
     hid_device *handle = openMeter();
-    VirtualMeter::failNext(0x05, VirtualMeter::fault(FaultKind::Slow, 300));
+    VirtualMeter::failNext(0x05, VirtualMeter::fault(FaultKind::Slow, 500));
     write(handle, READING);
     int result = 0;
     std::thread reader([&] {
         Bytes buffer;
         result = read(handle, buffer, 12);
     });
-    // Give the reader time to be inside its wait, then close under it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Close under the reader once it is inside its wait.
+    QTRY_VERIFY_WITH_TIMEOUT(VirtualMeter::callsInProgress() == 1, 5000);
     hid_close(handle);
     reader.join();
     QCOMPARE(VirtualMeter::concurrentCalls(), 1);

@@ -181,6 +181,12 @@ int openHandleCount()
                                           [](const auto &entry) { return entry.second.open; }));
 }
 
+int callsInProgress()
+{
+    auto lock = locked();
+    return model().callsInside;
+}
+
 std::int64_t simulatedMs()
 {
     return model().clockMs.load();

@@ -137,6 +137,7 @@ int concurrentCalls();        // calls entering while another hid_* call is stil
 int totalViolations();
 
 int openHandleCount();        // handles opened and not closed
+int callsInProgress();        // hid_* calls inside the meter right now (a slow read, say)
 
 // The simulated clock: advanced by pauseMs, by reads that time out (by their
 // time-out) and by slow answers (by their delay).
