@@ -3,6 +3,12 @@
 
 // The Win32 side of hot-plug, free of Qt so that it can be compile-checked
 // with a cross compiler on its own.
+#ifndef NOMINMAX
+#define NOMINMAX // keep std::min and std::max usable wherever this is included
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 // {4D1E55B2-F16F-11CF-88CB-001111000030}: the HID device-interface class.
