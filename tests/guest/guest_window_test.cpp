@@ -54,6 +54,7 @@ class GuestWindowTest : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
     void cleanupTestCase();
 
@@ -84,7 +85,7 @@ private:
     static int openHidrawDescriptors();
     bool checkLiveRows(int from, QString *problem) const;
     bool checkStoredRows(int count, QString *problem) const;
-    void dismissMessageBox();
+    void watchEventLoop();
     QStringList takeMessageBoxes();
 
     template <typename W>
@@ -98,8 +99,11 @@ private:
 
     std::unique_ptr<MainWindow> window;
     MeterProcess meter;
-    QTimer messageBoxWatch;
+    QTimer eventLoopWatch;
     QStringList messageBoxes;
+    // How long the window's thread went without turning its event loop.
+    QElapsedTimer sinceLastTurn;
+    qint64 longestStallMs = 0;
     int meterMark = 0;
 };
 
@@ -108,18 +112,28 @@ void GuestWindowTest::initTestCase()
     // What main() registers so that stored records cross to the decoder.
     qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
 
-    // A warning box would block the window's thread for good: take note of
-    // it, close it, and let the function that caused it fail.
-    connect(&messageBoxWatch, &QTimer::timeout, this, &GuestWindowTest::dismissMessageBox);
-    messageBoxWatch.start(100);
+    // Every turn of the event loop: measure how long the last one was ago,
+    // and close a warning box, which would otherwise block the window's
+    // thread for good (taking note of it, so that a box no function expected
+    // fails the function that caused it).
+    connect(&eventLoopWatch, &QTimer::timeout, this, &GuestWindowTest::watchEventLoop);
+    eventLoopWatch.start(20);
+    sinceLastTurn.start();
 
     QVERIFY2(meter.start({QStringLiteral("--unplugged")}, 10000), "the UHID meter did not start");
     window = std::make_unique<MainWindow>();
     window->show();
 }
 
+void GuestWindowTest::init()
+{
+    longestStallMs = 0;
+    sinceLastTurn.restart();
+}
+
 void GuestWindowTest::cleanup()
 {
+    qInfo("longest stall of the window's event loop: %lld ms", longestStallMs);
     const QStringList seen = meter.eventsSince(meterMark);
     meterMark = meter.mark();
     QStringList faults;
@@ -195,6 +209,8 @@ void GuestWindowTest::liveSamplingAppendsOneRowPerReading()
     // Every accepted reading took one reading and one range exchange.
     QVERIFY(meter.count("command 05") >= rows);
     QVERIFY(meter.count("command 0A") >= rows);
+    // The polls run on their own thread: the window never waits for them.
+    QVERIFY2(longestStallMs < 1000, qPrintable(QStringLiteral("stalled %1 ms").arg(longestStallMs)));
 }
 
 void GuestWindowTest::startButtonDownloadsStoredRecords_data()
@@ -360,6 +376,8 @@ void GuestWindowTest::unplugDuringPollStopsSampling()
     QTest::qWait(2000);
     QCOMPARE(window->liveModel()->rowCount(), rows);
     QVERIFY(!window->isSampling());
+    // Handling the removal does not wait for the poll that was cut off.
+    QVERIFY2(longestStallMs < 1000, qPrintable(QStringLiteral("stalled %1 ms").arg(longestStallMs)));
 }
 
 void GuestWindowTest::replugRestartsEverything()
@@ -514,8 +532,9 @@ QStringList GuestWindowTest::takeMessageBoxes()
     return taken;
 }
 
-void GuestWindowTest::dismissMessageBox()
+void GuestWindowTest::watchEventLoop()
 {
+    longestStallMs = qMax(longestStallMs, sinceLastTurn.restart());
     if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
         messageBoxes << box->windowTitle() + QStringLiteral(": ") + box->text();
         box->done(QMessageBox::Ok);
