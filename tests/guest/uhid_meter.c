@@ -9,6 +9,7 @@
  *   unplug        destroy the HID device (as pulling the cable would)
  *   unplug on XX  destroy it, unanswered, when command XX next arrives: the
  *                 moment when the program is sure to be waiting for a reply
+ *   replug on XX MS  the same, and create it again MS milliseconds later
  *   plug          create it again
  *   other plug    create a second, unrelated HID device (as a mouse would be)
  *   other unplug  destroy that one
@@ -67,6 +68,8 @@ struct meter {
     int silent;
     int delay_ms;
     int unplug_on; /* command code, or -1 */
+    int replug_after_ms; /* with unplug_on: plug in again this long after, or -1 */
+    long long replug_due_ms; /* when the scheduled plug-in is due, or -1 */
     struct meter_state state;
     /* the one answer that may be waiting for its moment */
     int pending;
@@ -187,6 +190,8 @@ static void handle_output(struct meter *m, const uint8_t *data, size_t size)
     if (code == m->unplug_on) {
         m->unplug_on = -1;
         meter_unplug(m);
+        if (m->replug_after_ms >= 0)
+            m->replug_due_ms = now_ms() + m->replug_after_ms;
         return;
     }
     if (m->silent)
@@ -263,29 +268,36 @@ static void handle_other_event(struct meter *m)
 static int handle_control_line(struct meter *m, char *line)
 {
     int value = 0;
+    int after = 0;
+    unsigned code = 0;
     int ok = 1;
     if (strcmp(line, "quit") == 0)
         return 0;
-    if (sscanf(line, "records %d", &value) == 1 && value >= 0 && value <= 65535)
+    if (sscanf(line, "records %d", &value) == 1 && value >= 0 && value <= 65535) {
         m->state.record_count = value;
-    else if (strcmp(line, "silent on") == 0)
+    } else if (strcmp(line, "silent on") == 0) {
         m->silent = 1;
-    else if (strcmp(line, "silent off") == 0)
+    } else if (strcmp(line, "silent off") == 0) {
         m->silent = 0;
-    else if (sscanf(line, "delay %d", &value) == 1 && value >= 0)
+    } else if (sscanf(line, "delay %d", &value) == 1 && value >= 0) {
         m->delay_ms = value;
-    else if (sscanf(line, "unplug on %x", &value) == 1 && value >= 0 && value <= 0xFF)
-        m->unplug_on = value;
-    else if (strcmp(line, "unplug") == 0)
+    } else if (sscanf(line, "replug on %x %d", &code, &after) == 2 && code <= 0xFF && after >= 0) {
+        m->unplug_on = (int)code;
+        m->replug_after_ms = after;
+    } else if (sscanf(line, "unplug on %x", &code) == 1 && code <= 0xFF) {
+        m->unplug_on = (int)code;
+        m->replug_after_ms = -1;
+    } else if (strcmp(line, "unplug") == 0) {
         ok = m->plugged && meter_unplug(m) == 0;
-    else if (strcmp(line, "plug") == 0)
+    } else if (strcmp(line, "plug") == 0) {
         ok = !m->plugged && meter_plug(m) == 0;
-    else if (strcmp(line, "other plug") == 0)
+    } else if (strcmp(line, "other plug") == 0) {
         ok = !m->other_plugged && other_plug(m) == 0;
-    else if (strcmp(line, "other unplug") == 0)
+    } else if (strcmp(line, "other unplug") == 0) {
         ok = m->other_plugged && other_unplug(m) == 0;
-    else
+    } else {
         ok = 0;
+    }
     printf("%s %s\n", ok ? "ok" : "error", line);
     return 1;
 }
@@ -320,6 +332,8 @@ int main(int argc, char **argv)
     struct meter m;
     memset(&m, 0, sizeof m);
     m.unplug_on = -1;
+    m.replug_after_ms = -1;
+    m.replug_due_ms = -1;
     m.state.range_mode = 1;
     m.state.range_code = 8;
     /* 12345 / 1000, three decimals, mΩ */
@@ -354,9 +368,14 @@ int main(int argc, char **argv)
     char control[512];
     size_t control_used = 0;
     for (;;) {
+        long long due = -1;
+        if (m.pending)
+            due = m.pending_due_ms;
+        if (m.replug_due_ms >= 0 && (due < 0 || m.replug_due_ms < due))
+            due = m.replug_due_ms;
         int timeout = -1;
-        if (m.pending) {
-            long long left = m.pending_due_ms - now_ms();
+        if (due >= 0) {
+            long long left = due - now_ms();
             timeout = left > 0 ? (int)left : 0;
         }
         struct pollfd fds[3] = {
@@ -378,6 +397,11 @@ int main(int argc, char **argv)
         if (m.pending && now_ms() >= m.pending_due_ms) {
             m.pending = 0;
             send_reply(&m, &m.pending_reply);
+        }
+        if (m.replug_due_ms >= 0 && now_ms() >= m.replug_due_ms) {
+            m.replug_due_ms = -1;
+            if (!m.plugged)
+                meter_plug(&m);
         }
     }
 
