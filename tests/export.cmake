@@ -21,11 +21,13 @@ if(ZELMORA_OPENPYXL_PYTHON)
     ZELMORA_OPENPYXL_PYTHON="${ZELMORA_OPENPYXL_PYTHON}"
     ZELMORA_READBACK_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/test_export_readback.py")
 
-  zelmora_add_qtest(test_export_workbook SOURCES test_export_workbook.cpp test_export_readback.h)
+  zelmora_add_qtest(test_export_workbook SOURCES test_export_workbook.cpp test_export_readback.h
+                    test_export_filesizelimit.h)
   target_compile_definitions(test_export_workbook PRIVATE ${readback_definitions})
 
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test_export.cpp)
-    zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h)
+    zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h test_export_dialogs.h
+                      test_export_filesizelimit.h support/windowdriver.h)
     target_compile_definitions(test_export PRIVATE ${readback_definitions})
   endif()
 else()

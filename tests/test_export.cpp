@@ -1,0 +1,352 @@
+// The save buttons of the window, with their dialogs played from the test:
+// when nothing happens, the notice for an empty table, cancelling, the
+// question after saving, what the file holds, and a save that fails.
+#include <QDir>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <unistd.h>
+
+#include "mainwindow.h"
+#include "support/windowdriver.h"
+#include "test_export_dialogs.h"
+#include "test_export_filesizelimit.h"
+#include "test_export_readback.h"
+#include "virtualmeter.h"
+
+namespace {
+
+using WindowDriver::invoke;
+
+// Opens the meter through the start button and collects `readings` live rows
+// and `stored` stored rows. The sample timer runs at 5 s, so rows come only
+// from the ticks the test makes.
+void connectWithRows(MainWindow &w, int readings, int stored)
+{
+    VirtualMeter::setStoredRecords(WindowDriver::records(stored));
+    WindowDriver::spinBox(w)->setValue(5000);
+    WindowDriver::start(w);
+    QVERIFY(w.isDeviceConnected());
+    QTRY_COMPARE(w.storedModel()->rowCount(), stored);
+    for (int i = 0; i < readings; ++i) {
+        WindowDriver::tick(w);
+        QTRY_COMPARE(w.liveModel()->rowCount(), i + 1);
+    }
+}
+
+void appendRows(QStandardItemModel *model, int rows)
+{
+    for (int r = 0; r < rows; ++r) {
+        QList<QStandardItem *> items;
+        for (int c = 0; c < model->columnCount(); ++c)
+            items << new QStandardItem(QStringLiteral("%1/%2").arg(r).arg(c));
+        model->appendRow(items);
+    }
+}
+
+// The table as the user sees it at this moment.
+ExpectedSheet snapshot(const QAbstractItemModel *model)
+{
+    ExpectedSheet sheet;
+    for (int c = 0; c < model->columnCount(); ++c)
+        sheet.header << model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList row;
+        for (int c = 0; c < model->columnCount(); ++c)
+            row << model->data(model->index(r, c), Qt::DisplayRole).toString();
+        sheet.rows << row;
+    }
+    if (model->columnCount() >= 2)
+        sheet.wideColumns << "B";
+    if (model->columnCount() >= 5)
+        sheet.wideColumns << "E";
+    return sheet;
+}
+
+QStandardItemModel *tableOf(MainWindow &w, const QByteArray &slot)
+{
+    return slot == "on_saveRealBtn_clicked" ? w.liveModel() : w.storedModel();
+}
+
+QStringList entriesOf(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString u(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+class ExportTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { WindowDriver::registerLikeMain(); }
+
+    void init()
+    {
+        VirtualMeter::reset();
+        // The save dialog starts in the working directory: a fresh, empty one.
+        workDirectory.reset(new QTemporaryDir);
+        QVERIFY(QDir::setCurrent(workDirectory->path()));
+    }
+
+    void doesNothingUnlessTheMeterWasOpened_data()
+    {
+        QTest::addColumn<QByteArray>("slot");
+        QTest::addColumn<bool>("disconnected");
+        QTest::newRow("live, never opened") << QByteArray("on_saveRealBtn_clicked") << false;
+        QTest::newRow("stored, never opened") << QByteArray("on_saveBackBtn_clicked") << false;
+        QTest::newRow("live, after the disconnect action") << QByteArray("on_saveRealBtn_clicked") << true;
+        QTest::newRow("stored, after the disconnect action") << QByteArray("on_saveBackBtn_clicked") << true;
+    }
+
+    void doesNothingUnlessTheMeterWasOpened()
+    {
+        QFETCH(QByteArray, slot);
+        QFETCH(bool, disconnected);
+        MainWindow w;
+        if (disconnected) {
+            connectWithRows(w, 2, 2);
+            QVERIFY(w.isSampling());
+            WindowDriver::disconnectAction(w);
+        }
+        QVERIFY(!w.isDeviceConnected());
+        // Whatever the table shows.
+        appendRows(tableOf(w, slot), 3);
+
+        DialogPlayer player;
+        DesktopStandIn desktop;
+        invoke(w, slot.constData());
+        WindowDriver::settle(100);
+
+        QCOMPARE(player.seen.size(), 0);
+        QCOMPARE(desktop.opened.size(), 0);
+        QCOMPARE(entriesOf(workDirectory->path()), QStringList());
+    }
+
+    void emptyTableShowsNoData_data()
+    {
+        QTest::addColumn<QByteArray>("slot");
+        QTest::newRow("live table") << QByteArray("on_saveRealBtn_clicked");
+        QTest::newRow("stored table") << QByteArray("on_saveBackBtn_clicked");
+    }
+
+    void emptyTableShowsNoData()
+    {
+        QFETCH(QByteArray, slot);
+        MainWindow w;
+        connectWithRows(w, 2, 2);
+        WindowDriver::clear(w);
+
+        DialogPlayer player;
+        DesktopStandIn desktop;
+        invoke(w, slot.constData());
+
+        QCOMPARE(player.seen.size(), 1);
+        const SeenDialog notice = player.seen.first();
+        QCOMPARE(notice.kind, SeenDialog::MessageBox);
+        QCOMPARE(notice.title, u("注意"));
+        QCOMPARE(notice.text, u("无数据！"));
+        QCOMPARE(notice.buttons, int(QMessageBox::Ok));
+        QCOMPARE(notice.icon, int(QMessageBox::Information));
+        QVERIFY(notice.hasParent);
+        QCOMPARE(desktop.opened.size(), 0);
+        QCOMPARE(entriesOf(workDirectory->path()), QStringList());
+    }
+
+    void cancelSavesNothingAndAsksNothing_data()
+    {
+        QTest::addColumn<QByteArray>("slot");
+        QTest::addColumn<bool>("unplugged");
+        QTest::newRow("live table") << QByteArray("on_saveRealBtn_clicked") << false;
+        QTest::newRow("stored table") << QByteArray("on_saveBackBtn_clicked") << false;
+        // A removal stops sampling but keeps the meter counted as opened.
+        QTest::newRow("live table, meter unplugged") << QByteArray("on_saveRealBtn_clicked") << true;
+    }
+
+    void cancelSavesNothingAndAsksNothing()
+    {
+        QFETCH(QByteArray, slot);
+        QFETCH(bool, unplugged);
+        MainWindow w;
+        connectWithRows(w, 3, 2);
+        if (unplugged) {
+            VirtualMeter::setPlugged(false);
+            w.handleDeviceRemoval();
+        }
+
+        DialogPlayer player;
+        DesktopStandIn desktop;
+        const QDateTime before = QDateTime::currentDateTime();
+        invoke(w, slot.constData());
+        const QDateTime after = QDateTime::currentDateTime();
+
+        QCOMPARE(player.seen.size(), 1);
+        const SeenDialog dialog = player.seen.first();
+        QCOMPARE(dialog.kind, SeenDialog::FileDialog);
+        QCOMPARE(dialog.title, u("保存Excel文件"));
+        QCOMPARE(dialog.nameFilters, QStringList{u("Excel文件(*.xlsx)")});
+        QCOMPARE(dialog.options, 0);
+        QVERIFY(!dialog.hasParent);
+
+        // "Zelmodata_" and the time the dialog was prepared, to the second.
+        const QRegularExpressionMatch name =
+            QRegularExpression("^Zelmodata_(\\d{8}_\\d{6})$").match(dialog.proposedName);
+        QVERIFY2(name.hasMatch(), qPrintable(dialog.proposedName));
+        const QDateTime proposed = QDateTime::fromString(name.captured(1), "yyyyMMdd_hhmmss");
+        QVERIFY(proposed.isValid());
+        QVERIFY(proposed >= before.addMSecs(-before.time().msec()));
+        QVERIFY(proposed <= after);
+
+        QCOMPARE(desktop.opened.size(), 0);
+        QCOMPARE(entriesOf(workDirectory->path()), QStringList());
+    }
+
+    void answerDecidesWhetherTheFileIsOpened_data()
+    {
+        QTest::addColumn<QByteArray>("slot");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("opens");
+        const QByteArray live("on_saveRealBtn_clicked");
+        const QByteArray stored("on_saveBackBtn_clicked");
+        QTest::newRow("live, Yes") << live << int(QMessageBox::Yes) << true;
+        QTest::newRow("live, No") << live << int(QMessageBox::No) << false;
+        QTest::newRow("live, box closed") << live << int(QMessageBox::NoButton) << false;
+        QTest::newRow("stored, Yes") << stored << int(QMessageBox::Yes) << true;
+        QTest::newRow("stored, No") << stored << int(QMessageBox::No) << false;
+    }
+
+    void answerDecidesWhetherTheFileIsOpened()
+    {
+        QFETCH(QByteArray, slot);
+        QFETCH(int, answer);
+        QFETCH(bool, opens);
+        MainWindow w;
+        connectWithRows(w, 3, 2);
+        const ExpectedSheet atClick = snapshot(tableOf(w, slot));
+        QCOMPARE(atClick.rows.size(), slot == "on_saveRealBtn_clicked" ? 3 : 2);
+
+        DialogPlayer player;
+        DesktopStandIn desktop;
+        player.fileAnswer = DialogPlayer::FileAnswer::Save;
+        player.target = QDir(workDirectory->path()).filePath("readings.xlsx");
+        player.messageAnswer = QMessageBox::StandardButton(answer);
+        // A reading arrives while the dialog is open; it must not reach the file.
+        bool ticked = false;
+        player.readyToAnswer = [&] {
+            if (!ticked) {
+                ticked = true;
+                WindowDriver::tick(w);
+            }
+            return w.liveModel()->rowCount() > 3;
+        };
+        invoke(w, slot.constData());
+
+        QCOMPARE(player.count(SeenDialog::FileDialog), 1);
+        QCOMPARE(player.count(SeenDialog::MessageBox), 1);
+        QCOMPARE(player.seen.size(), 2);
+        const SeenDialog question = player.seen.at(1);
+        QCOMPARE(question.text, u("您想现在打开已保存的文件吗？"));
+        QCOMPARE(question.title, u("打开文件"));
+        QCOMPARE(question.buttons, int(QMessageBox::Yes | QMessageBox::No));
+        QCOMPARE(question.defaultButton, int(QMessageBox::Yes));
+        QCOMPARE(question.buttonTexts, (QStringList{u("是"), u("否")}));
+        QCOMPARE(question.icon, int(QMessageBox::NoIcon));
+        QVERIFY(!question.hasParent);
+
+        if (opens)
+            QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(player.target)});
+        else
+            QCOMPARE(desktop.opened.size(), 0);
+
+        QCOMPARE(entriesOf(workDirectory->path()), QStringList{"readings.xlsx"});
+        QString error;
+        const QJsonObject book = readWorkbook(player.target, &error);
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QString difference = differenceFromTable(book, atClick);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    void failedSaveWarnsAndKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("disk full") << "disk full";
+        QTest::newRow("read-only file") << "read-only";
+        QTest::newRow("directory does not exist") << "missing directory";
+    }
+
+    void failedSaveWarnsAndKeepsTheOldFile()
+    {
+        QFETCH(QString, how);
+        if (how == "read-only" && geteuid() == 0)
+            QSKIP("root may write any file");
+        MainWindow w;
+        connectWithRows(w, 3, 0);
+
+        QTemporaryDir directory;
+        QString target = directory.filePath("kept.xlsx");
+        const QByteArray before = QByteArray("the workbook saved yesterday\n").repeated(50);
+        if (how == "missing directory") {
+            target = directory.filePath("absent/kept.xlsx");
+        } else {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(before);
+        }
+        if (how == "read-only")
+            QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
+        const QStringList entriesBefore = entriesOf(directory.path());
+        // Many rows, so that the workbook cannot fit under the size limit.
+        for (int i = 0; i < 500; ++i)
+            appendRows(w.liveModel(), 1);
+
+        DialogPlayer player;
+        DesktopStandIn desktop;
+        player.fileAnswer = DialogPlayer::FileAnswer::Save;
+        player.target = target;
+        player.messageAnswer = QMessageBox::Yes; // would open the file if asked
+        {
+            std::unique_ptr<FileSizeLimit> limit;
+            if (how == "disk full")
+                limit.reset(new FileSizeLimit(16 * 1024));
+            invoke(w, "on_saveRealBtn_clicked");
+        }
+
+        QCOMPARE(player.count(SeenDialog::FileDialog), 1);
+        QCOMPARE(player.count(SeenDialog::MessageBox), 1);
+        const SeenDialog warning = player.first(SeenDialog::MessageBox);
+        QCOMPARE(warning.title, u("错误"));
+        QCOMPARE(warning.text, u("文件保存失败：") + QDir::toNativeSeparators(target));
+        QCOMPARE(warning.buttons, int(QMessageBox::Ok));
+        QCOMPARE(warning.icon, int(QMessageBox::Warning));
+        QVERIFY(warning.hasParent);
+        QCOMPARE(desktop.opened.size(), 0);
+
+        QCOMPARE(entriesOf(directory.path()), entriesBefore);
+        if (how != "missing directory") {
+            QCOMPARE(player.overwriteConfirmations, 1);
+            QCOMPARE(contentsOf(target), before);
+        }
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> workDirectory;
+};
+
+QTEST_MAIN(ExportTest)
+#include "test_export.moc"

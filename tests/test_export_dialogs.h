@@ -1,0 +1,174 @@
+#ifndef ZELMORA_TEST_EXPORT_DIALOGS_H
+#define ZELMORA_TEST_EXPORT_DIALOGS_H
+
+// Playing the user in front of the export's dialogs: whatever modal dialog
+// opens is described in `seen` and then answered as the test asked. Also a
+// stand-in for the desktop, which records the URLs it is asked to open.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+struct SeenDialog
+{
+    enum Kind { FileDialog, MessageBox, Other };
+    Kind kind = Other;
+    QString title;
+    // File dialog
+    QStringList nameFilters;
+    QString proposedName; // file name part of the preselected file
+    int options = 0;
+    // Message box
+    QString text;
+    int buttons = 0;
+    int defaultButton = 0;
+    int icon = 0;
+    QStringList buttonTexts; // in the order Yes, No, Ok where present
+    bool hasParent = false;
+};
+
+class DialogPlayer : public QObject
+{
+public:
+    // What to do with the save dialog: reject, or accept a file.
+    enum class FileAnswer { Cancel, Save };
+
+    FileAnswer fileAnswer = FileAnswer::Cancel;
+    QString target;
+    // Called while the file dialog is open; the answer waits until it is true.
+    std::function<bool()> readyToAnswer = [] { return true; };
+    // The button to press in the export's own message boxes.
+    QMessageBox::StandardButton messageAnswer = QMessageBox::Ok;
+
+    QList<SeenDialog> seen;
+    int overwriteConfirmations = 0;
+
+    DialogPlayer()
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, this, [this] { look(); });
+        timer.start();
+    }
+
+    int count(SeenDialog::Kind kind) const
+    {
+        int n = 0;
+        for (const SeenDialog &dialog : seen)
+            n += dialog.kind == kind;
+        return n;
+    }
+    SeenDialog first(SeenDialog::Kind kind) const
+    {
+        for (const SeenDialog &dialog : seen) {
+            if (dialog.kind == kind)
+                return dialog;
+        }
+        return SeenDialog();
+    }
+
+private:
+    void look()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            // Qt's own "already exists, replace it?" belongs to the file dialog.
+            if (qobject_cast<QFileDialog *>(box->parentWidget())) {
+                ++overwriteConfirmations;
+                box->button(QMessageBox::Yes)->click();
+                return;
+            }
+            seen << describe(box);
+            QAbstractButton *button = box->button(messageAnswer);
+            if (button)
+                button->click();
+            else
+                box->reject();
+        } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            if (dialog != described) {
+                described = dialog;
+                seen << describe(dialog);
+            }
+            if (dialog == answered || !readyToAnswer())
+                return;
+            answered = dialog;
+            if (fileAnswer == FileAnswer::Cancel) {
+                dialog->reject();
+            } else {
+                // Typed, as a user would: selectFile() keeps only names it can find.
+                auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                if (!nameEdit)
+                    return;
+                nameEdit->setText(target);
+                // Queued: accepting may ask to replace the file, in a loop of
+                // its own that this timer, still inside its slot, could not reach.
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            }
+        } else {
+            SeenDialog other;
+            other.title = modal->windowTitle();
+            seen << other;
+            modal->close();
+        }
+    }
+
+    static SeenDialog describe(QMessageBox *box)
+    {
+        SeenDialog d;
+        d.kind = SeenDialog::MessageBox;
+        d.title = box->windowTitle();
+        d.text = box->text();
+        d.buttons = int(box->standardButtons());
+        d.defaultButton = box->defaultButton() ? int(box->standardButton(box->defaultButton())) : 0;
+        d.icon = int(box->icon());
+        for (QMessageBox::StandardButton which : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok}) {
+            if (QAbstractButton *button = box->button(which))
+                d.buttonTexts << button->text();
+        }
+        d.hasParent = box->parentWidget() != nullptr;
+        return d;
+    }
+
+    static SeenDialog describe(QFileDialog *dialog)
+    {
+        SeenDialog d;
+        d.kind = SeenDialog::FileDialog;
+        d.title = dialog->windowTitle();
+        d.nameFilters = dialog->nameFilters();
+        d.proposedName = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+        d.options = int(dialog->options());
+        d.hasParent = dialog->parentWidget() != nullptr;
+        return d;
+    }
+
+    QTimer timer;
+    QPointer<QFileDialog> described;
+    QPointer<QFileDialog> answered;
+};
+
+// The desktop, as far as QDesktopServices::openUrl reaches it for files.
+class DesktopStandIn : public QObject
+{
+    Q_OBJECT
+public:
+    DesktopStandIn() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~DesktopStandIn() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+#endif
