@@ -40,6 +40,12 @@ void ParseRealTimeData::doRealTimeWork(hid_device *handle)
         hid_init();
         rA = exchange(handle, CMD_GET_READING, readingReply, READING_REPLY_SIZE);
         rB = exchange(handle, CMD_GET_RANGE, rangeReply, RANGE_REPLY_SIZE);
+        // A read that timed out means a silent or vanished meter, and the
+        // window closes the handle once it hears of it. Requests already
+        // queued with this handle would each wait two more seconds for nothing
+        // and hold that close up, so from now on they find it no longer open.
+        if (rA == 0 || rB == 0)
+            HidGuard::markClosed(handle);
     }
 
     emit signalUsb(rA, rB);

@@ -187,6 +187,23 @@ private slots:
         }
     }
 
+    void silentMeterIsPolledOnceNotOncePerQueuedTick()
+    {
+        MainWindow w;
+        start(w);
+        VirtualMeter::failAlways(0x05, fault(FaultKind::NoAnswer));
+        const int before = VirtualMeter::commandsWritten(0x05);
+        for (int i = 0; i < 4; ++i)
+            tick(w);
+        settle(100);
+        // The first time-out retires the handle: the queued polls do not each
+        // wait out two more time-outs before the window can close it.
+        QCOMPARE(VirtualMeter::commandsWritten(0x05) - before, 1);
+        QVERIFY(!w.isSampling());
+        QCOMPARE(connection(w), NOT_OPEN);
+        QCOMPARE(w.meterHandle(), nullptr);
+    }
+
     void stopKeepsConnectionAndRows()
     {
         MainWindow w;

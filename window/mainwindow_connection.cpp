@@ -4,11 +4,14 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTimer>
 
 #include <cstring>
 
 #include "hidguard.h"
+#include "parserealtimedata.h"
 #include "protocol.h"
 
 #ifndef Q_OS_WIN
@@ -37,6 +40,10 @@ void MainWindow::closeMeter()
     if (hidHandle) {
         HidGuard::markClosed(hidHandle);
         hid_close(hidHandle);
+        // hidapi may hand out the next handle at the same address; requests
+        // still queued with this one must not reach that next connection.
+        if (realTimeWorker)
+            QCoreApplication::removePostedEvents(realTimeWorker, QEvent::MetaCall);
     }
     hidHandle = nullptr;
 }
