@@ -25,15 +25,7 @@ private slots:
     void initTestCase() { registerLikeMain(); }
     void init() { VirtualMeter::reset(); }
 
-    void cleanup()
-    {
-        // Whatever a test did, the meter never saw a call on a closed handle
-        // or two exchanges mixed up.
-        QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
-        QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);
-        QCOMPARE(VirtualMeter::interleavedCommands(), 0);
-        QCOMPARE(VirtualMeter::concurrentCalls(), 0);
-    }
+    void cleanup() { verifyMeterNeverMisused(); }
 
     void startOutcomes_data()
     {

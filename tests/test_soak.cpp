@@ -146,10 +146,7 @@ private slots:
                 const bool shown = first >= 0 && i >= first && i < first + rows;
                 QVERIFY2(shown, qPrintable(QString("%1: accepted %2 is not in the table").arg(when, s.value)));
             }
-            QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
-            QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);
-            QCOMPARE(VirtualMeter::interleavedCommands(), 0);
-            QCOMPARE(VirtualMeter::concurrentCalls(), 0);
+            verifyMeterNeverMisused();
             ++checkpoints;
         };
 

@@ -24,12 +24,7 @@ class StartSequenceTest : public QObject
 private slots:
     void initTestCase() { registerLikeMain(); }
     void init() { VirtualMeter::reset(); }
-    void cleanup()
-    {
-        QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
-        QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);
-        QCOMPARE(VirtualMeter::interleavedCommands(), 0);
-    }
+    void cleanup() { verifyMeterNeverMisused(); }
 
     void recordCounts_data()
     {

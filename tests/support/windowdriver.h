@@ -59,6 +59,16 @@ inline bool looksStopped(MainWindow &w)
     return startStyle(w) == QLatin1String(START_STYLE_IDLE) && stopStyle(w) == QLatin1String(STOP_STYLE_ACTIVE);
 }
 
+// Whatever a test did, the meter never saw a call on a closed or unknown
+// handle, nor two exchanges mixed up.
+inline void verifyMeterNeverMisused()
+{
+    QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
+    QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);
+    QCOMPARE(VirtualMeter::interleavedCommands(), 0);
+    QCOMPARE(VirtualMeter::concurrentCalls(), 0);
+}
+
 // Lets queued results of the worker threads arrive.
 inline void settle(int ms = 50) { QTest::qWait(ms); }
 
