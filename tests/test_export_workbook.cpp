@@ -197,6 +197,29 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     }
 
+    void savingThroughALinkReplacesTheFileItPointsTo()
+    {
+        QTemporaryDir directory;
+        QVERIFY(QDir(directory.path()).mkdir("real"));
+        const QString file = directory.filePath("real/book.xlsx");
+        const QString link = directory.filePath("link.xlsx");
+        {
+            QFile old(file);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old");
+        }
+        QVERIFY(QFile::link(file, link));
+
+        QStandardItemModel *model = modelOf(liveSheet(1), this);
+        QVERIFY(workbookFromTable(*model).saveAs(link));
+        delete model;
+
+        QVERIFY(QFileInfo(link).isSymLink());
+        QString error;
+        QVERIFY2(!readWorkbook(file, &error).isEmpty(), qPrintable(error));
+        QCOMPARE(entriesOf(directory.filePath("real")), QStringList{"book.xlsx"});
+    }
+
     void damagedPackagesAreNotComplete_data()
     {
         QTest::addColumn<QString>("damage");

@@ -52,18 +52,21 @@ bool replaceFile(const QString &source, const QString &target)
 #endif
 }
 
-// A name in the target's directory that nothing uses yet, so the final rename
-// stays within one file system. Kept short: the target's own name may already
-// be as long as the file system allows.
-QString unusedNameBeside(const QString &target)
+// Creates an empty file in the target's directory, so that the final rename
+// stays within one file system, and returns its name; empty if the directory
+// takes no new file (then libxlsxwriter is not even asked). The name is kept
+// short: the target's own name may already be as long as the file system allows.
+QString createFileBeside(const QString &target)
 {
     const QString directory = QFileInfo(target).absolutePath();
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString candidate = directory + QStringLiteral("/.zelmora-")
-            + QString::number(QRandomGenerator::global()->generate64(), 16)
-            + QStringLiteral(".tmp");
-        if (!QFileInfo::exists(candidate))
-            return candidate;
+        QFile candidate(directory + QStringLiteral("/.zelmora-")
+                        + QString::number(QRandomGenerator::global()->generate64(), 16)
+                        + QStringLiteral(".tmp"));
+        if (candidate.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return candidate.fileName();
+        if (!candidate.exists())
+            return QString();
     }
     return QString();
 }
@@ -129,19 +132,22 @@ bool XlsxWorkbook::saveAs(const QString &name) const
 {
     if (name.isEmpty())
         return false;
-    const QFileInfo target(name);
+    // Through a link, the file it points to is the one to replace, not the link.
+    const QFileInfo chosen(name);
+    const QString targetName = chosen.isSymLink() ? chosen.symLinkTarget() : name;
+    const QFileInfo target(targetName);
     // Renaming would replace even a read-only file; refuse as writing would.
     if (target.exists() && (target.isDir() || !target.isWritable()))
         return false;
 
-    const QString temporary = unusedNameBeside(name);
+    const QString temporary = createFileBeside(targetName);
     if (temporary.isEmpty())
         return false;
     // libxlsxwriter may call a truncated file a success (see xlsxpackagecheck.h).
     bool saved = writeFile(temporary) && xlsxPackageFileIsComplete(temporary);
     if (saved && target.exists())
-        QFile::setPermissions(temporary, QFile::permissions(name));
-    saved = saved && replaceFile(temporary, name);
+        QFile::setPermissions(temporary, QFile::permissions(targetName));
+    saved = saved && replaceFile(temporary, targetName);
     if (!saved)
         QFile::remove(temporary);
     return saved;
