@@ -22,6 +22,7 @@ XlsxWorkbook workbookFromTable(const QAbstractItemModel &model)
     // change under it.
     const int rows = model.rowCount();
     const int columns = model.columnCount();
+    workbook.reserve((rows + 1) * columns);
 
     for (int c = 0; c < columns; ++c)
         workbook.write(1, c + 1, model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), centred);

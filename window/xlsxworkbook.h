@@ -51,6 +51,8 @@ public:
     // was. False if the file could not be written.
     bool saveAs(const QString &name) const;
 
+    // Room for this many cells, for a caller that knows the table's size.
+    void reserve(int cellCount) { cells.reserve(size_t(qMax(0, cellCount))); }
     int cellCount() const { return int(cells.size()); }
 
     // The argument libxlsxwriter's worksheet_set_column needs so that the file

@@ -16,6 +16,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <ctime>
 
 #include "tableworkbook.h"
 #include "xlsxpackagecheck.h"
@@ -95,6 +96,15 @@ bool writeTable(const QAbstractItemModel &model, const QString &path)
     return out.status() == QTextStream::Ok;
 }
 
+// CPU time of this process: unlike wall-clock time, hardly moved by whatever
+// else the machine is running meanwhile.
+double cpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
 double mib(long kib)
 {
     return kib / 1024.0;
@@ -125,12 +135,14 @@ int main(int argc, char *argv[])
     // Ours, in this process: the copy and the save, as the save button does them.
     const long before = statusKiB("VmRSS");
     resetPeak();
+    const double cpuStart = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     const XlsxWorkbook workbook = workbookFromTable(model);
     const qint64 copyNs = timer.nsecsElapsed();
     const bool saved = workbook.saveAs(ours);
     const double ourSeconds = timer.nsecsElapsed() / 1e9;
+    const double ourCpuSeconds = cpuSeconds() - cpuStart;
     const long ourPeak = statusKiB("VmHWM");
     if (!saved || !xlsxPackageFileIsComplete(ours)) {
         std::fprintf(stderr, "bench_export: the export failed\n");
@@ -147,18 +159,23 @@ int main(int argc, char *argv[])
     }
     const QJsonObject reference = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     const double theirSeconds = reference.value(QStringLiteral("seconds")).toDouble();
+    const double theirCpuSeconds = reference.value(QStringLiteral("cpuSeconds")).toDouble();
     const double ratio = theirSeconds / ourSeconds;
+    const double cpuRatio = theirCpuSeconds / ourCpuSeconds;
 
     std::printf("bench_export: %d live rows x %d columns, %d cells, one run each\n", rows, model.columnCount(),
                 workbook.cellCount());
-    std::printf("%-28s %9s %16s %18s %10s\n", "", "seconds", "peak RSS (MiB)", "export peak (MiB)", "file (KiB)");
-    std::printf("%-28s %9.3f %16.1f %18.1f %10.0f\n", "zelmora: copy + libxlsxwriter", ourSeconds, mib(ourPeak),
-                mib(ourPeak - before), QFileInfo(ours).size() / 1024.0);
-    std::printf("%-28s %9.3f %16.1f %18.1f %10.0f\n", "openpyxl write-only", theirSeconds,
+    std::printf("%-30s %8s %8s %15s %18s %10s\n", "", "wall s", "CPU s", "peak RSS (MiB)", "export peak (MiB)",
+                "file (KiB)");
+    std::printf("%-30s %8.3f %8.3f %15.1f %18.1f %10.0f\n", "zelmora: copy + libxlsxwriter", ourSeconds,
+                ourCpuSeconds, mib(ourPeak), mib(ourPeak - before), QFileInfo(ours).size() / 1024.0);
+    std::printf("%-30s %8.3f %8.3f %15.1f %18.1f %10.0f\n", "openpyxl write-only", theirSeconds, theirCpuSeconds,
                 mib(reference.value(QStringLiteral("peakKiB")).toInt()),
                 mib(reference.value(QStringLiteral("growthKiB")).toInt()), QFileInfo(theirs).size() / 1024.0);
-    std::printf("(zelmora: copy of the table %.3f s, save %.3f s; peak RSS of each process includes its table)\n",
+    std::printf("(zelmora: copy of the table %.3f s, save %.3f s; peak RSS includes each process's table,\n"
+                " export peak is the growth above it while exporting)\n",
                 copyNs / 1e9, ourSeconds - copyNs / 1e9);
-    std::printf("ratio: the export is %.1fx faster than openpyxl (goal: at least %.0fx)\n", ratio, GOAL);
+    std::printf("ratio: the export is %.1fx faster than openpyxl in wall-clock time, %.1fx in CPU time"
+                " (goal: at least %.0fx)\n", ratio, cpuRatio, GOAL);
     return ratio >= GOAL ? 0 : 1;
 }
