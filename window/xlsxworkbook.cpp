@@ -26,6 +26,16 @@ constexpr int MAX_COLUMNS = 16384;
 constexpr double DIGIT_PIXELS = 7.0;
 constexpr double PADDING_PIXELS = 5.0;
 
+// The argument worksheet_set_column needs so that the file stores `width`:
+// the inverse of libxlsxwriter's two conversions (it switches at an argument of 1).
+double libxlsxwriterWidth(double width)
+{
+    const double narrowLimit = (DIGIT_PIXELS + PADDING_PIXELS) / DIGIT_PIXELS;
+    if (width >= narrowLimit)
+        return width - PADDING_PIXELS / DIGIT_PIXELS;
+    return width * DIGIT_PIXELS / (DIGIT_PIXELS + PADDING_PIXELS);
+}
+
 QByteArray libraryFileName(const QString &fileName)
 {
 #ifdef Q_OS_WIN
@@ -107,15 +117,6 @@ bool XlsxWorkbook::setColumnWidth(int column, double width)
         return false;
     columnWidths[column] = width;
     return true;
-}
-
-double XlsxWorkbook::libxlsxwriterWidth(double width)
-{
-    // Inverse of libxlsxwriter's two conversions (it switches at an argument of 1).
-    const double narrowLimit = (DIGIT_PIXELS + PADDING_PIXELS) / DIGIT_PIXELS;
-    if (width >= narrowLimit)
-        return width - PADDING_PIXELS / DIGIT_PIXELS;
-    return width * DIGIT_PIXELS / (DIGIT_PIXELS + PADDING_PIXELS);
 }
 
 int XlsxWorkbook::formatIndex(const XlsxFormat &format)

@@ -41,8 +41,9 @@ private:
 class XlsxWorkbook
 {
 public:
-    // Every value becomes a shared-string cell, never a number or a formula.
-    // False (and nothing stored) when the cell lies outside a worksheet.
+    // Every value becomes a shared-string cell, never a number or a formula
+    // (an empty text leaves a blank cell with the format). False, and nothing
+    // stored, when the cell lies outside a worksheet.
     bool write(int row, int column, const QString &text, const XlsxFormat &format);
     bool setColumnWidth(int column, double width);
 
@@ -54,10 +55,6 @@ public:
     // Room for this many cells, for a caller that knows the table's size.
     void reserve(int cellCount) { cells.reserve(size_t(qMax(0, cellCount))); }
     int cellCount() const { return int(cells.size()); }
-
-    // The argument libxlsxwriter's worksheet_set_column needs so that the file
-    // stores `width`: it adds the cell padding on its own.
-    static double libxlsxwriterWidth(double width);
 
 private:
     struct Cell
