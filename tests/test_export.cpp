@@ -22,21 +22,7 @@ namespace {
 
 using WindowDriver::invoke;
 
-// Opens the meter through the start button and collects `readings` live rows
-// and `stored` stored rows. The sample timer runs at 5 s, so rows come only
-// from the ticks the test makes.
-void connectWithRows(MainWindow &w, int readings, int stored)
-{
-    VirtualMeter::setStoredRecords(WindowDriver::records(stored));
-    WindowDriver::spinBox(w)->setValue(5000);
-    WindowDriver::start(w);
-    QVERIFY(w.isDeviceConnected());
-    QTRY_COMPARE(w.storedModel()->rowCount(), stored);
-    for (int i = 0; i < readings; ++i) {
-        WindowDriver::tick(w);
-        QTRY_COMPARE(w.liveModel()->rowCount(), i + 1);
-    }
-}
+using WindowDriver::connectWithRows;
 
 void appendRows(QStandardItemModel *model, int rows)
 {

@@ -69,20 +69,7 @@ QString textAt(MainWindow &w, const QString &what)
     return QStringLiteral("<no %1>").arg(what);
 }
 
-// Meter opened through the start button, sampling at 5 s so that rows come
-// only from the ticks made here.
-void connectWithRows(MainWindow &w, int readings, int stored)
-{
-    VirtualMeter::setStoredRecords(WindowDriver::records(stored));
-    WindowDriver::spinBox(w)->setValue(5000);
-    WindowDriver::start(w);
-    QVERIFY(w.isDeviceConnected());
-    QTRY_COMPARE(w.storedModel()->rowCount(), stored);
-    for (int i = 0; i < readings; ++i) {
-        WindowDriver::tick(w);
-        QTRY_COMPARE(w.liveModel()->rowCount(), i + 1);
-    }
-}
+using WindowDriver::connectWithRows;
 
 } // namespace
 

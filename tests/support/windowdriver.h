@@ -127,6 +127,22 @@ inline std::vector<VirtualMeter::Cell> records(int n)
     return cells;
 }
 
+// Opens the meter through the start button and collects `readings` live rows
+// and `stored` stored rows. The sample timer runs at 5 s, so rows come only
+// from the ticks the test makes.
+inline void connectWithRows(MainWindow &w, int readings, int stored)
+{
+    VirtualMeter::setStoredRecords(records(stored));
+    spinBox(w)->setValue(5000);
+    start(w);
+    QVERIFY(w.isDeviceConnected());
+    QTRY_COMPARE(w.storedModel()->rowCount(), stored);
+    for (int i = 0; i < readings; ++i) {
+        tick(w);
+        QTRY_COMPARE(w.liveModel()->rowCount(), i + 1);
+    }
+}
+
 inline int readsOf(unsigned int length)
 {
     int count = 0;
