@@ -25,11 +25,9 @@ if(ZELMORA_OPENPYXL_PYTHON)
                     test_export_filesizelimit.h)
   target_compile_definitions(test_export_workbook PRIVATE ${readback_definitions})
 
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test_export.cpp)
-    zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h test_export_dialogs.h
-                      test_export_filesizelimit.h support/windowdriver.h)
-    target_compile_definitions(test_export PRIVATE ${readback_definitions})
-  endif()
+  zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h test_export_dialogs.h
+                    test_export_filesizelimit.h support/windowdriver.h)
+  target_compile_definitions(test_export PRIVATE ${readback_definitions})
 else()
   add_test(NAME test_export_workbook
     COMMAND ${CMAKE_COMMAND} -E echo "no python3 with openpyxl: run scripts/setup (package python3-openpyxl)")
