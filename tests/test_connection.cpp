@@ -399,15 +399,27 @@ private slots:
         QVERIFY(looksIdle(w));
     }
 
+    void disconnectWhileSamplingAtOtherInterval_data()
+    {
+        QTest::addColumn<bool>("meterStays");
+        QTest::newRow("meter reopens at 500 ms") << true;
+        // The reset's interval change cannot reopen it; the end is the same.
+        QTest::newRow("meter gone") << false;
+    }
+
     void disconnectWhileSamplingAtOtherInterval()
     {
+        QFETCH(bool, meterStays);
         MainWindow w;
         start(w);
         spinBox(w)->setValue(2000);
         QVERIFY(w.isSampling());
         VirtualMeter::clearLog();
+        VirtualMeter::setPlugged(meterStays);
         disconnectAction(w);
         QCOMPARE(connection(w), WAITING);
+        QCOMPARE(connectionStyle(w), QStringLiteral("color:black;"));
+        QVERIFY(looksIdle(w));
         QVERIFY(!w.isSampling());
         QVERIFY(!w.isDeviceConnected());
         QCOMPARE(w.meterHandle(), nullptr);

@@ -127,6 +127,7 @@ void MainWindow::usbChecker(int readingResult, int rangeResult)
 void MainWindow::on_closeAct_triggered()
 {
     ui->statusbar->showMessage(tr(""), 0);
+    const bool wasSampling = sampleTimer->isActive();
     initWindowState();
     if (sampleTimer->isActive()) {
         sampleTimer->stop();
@@ -134,5 +135,12 @@ void MainWindow::on_closeAct_triggered()
             closeMeter();
             deviceConnected = false;
         }
+    } else if (wasSampling) {
+        // Putting the spin box back to 500 ran an interval change whose
+        // reopen failed: the meter is already closed, and its "not opened"
+        // look must not outlast the reset this action promises.
+        deviceConnected = false;
+        showConnection(tr("等待连接···"), "color:black;");
+        applyPreset(PRESET_IDLE);
     }
 }
