@@ -3,4 +3,4 @@
 # virtual meter's reply to the row in the model.
 # Run it by hand: build-dir/bench/bench_live [rows] [appends] [polls]
 add_executable(bench_live live/bench_live.cpp)
-target_link_libraries(bench_live PRIVATE zelmora_core zelmora_virtualmeter)
+target_link_libraries(bench_live PRIVATE zelmora_core zelmora_virtualmeter zelmora_virtualclock)

@@ -1,6 +1,7 @@
 # The export is checked by reading its workbooks back with openpyxl (Debian's
 # python3-openpyxl), so the reader must be a Python that has it: the system's,
-# even when another python3 comes first on PATH.
+# even when another python3 comes first on PATH. Windows test programs under
+# Wine ask it through wine-run's read-back service.
 set(found_python "")
 find_program(ZELMORA_PATH_PYTHON3 python3)
 foreach(candidate /usr/bin/python3 ${Python3_EXECUTABLE} ${ZELMORA_PATH_PYTHON3})

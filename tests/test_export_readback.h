@@ -4,11 +4,17 @@
 // Reading a saved workbook back through openpyxl (test_export_readback.py)
 // and comparing it with the table it was made from.
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
+#include <QThread>
 #include <QVector>
 
 struct ExpectedSheet
@@ -18,18 +24,69 @@ struct ExpectedSheet
     QStringList wideColumns; // column letters expected at width 20, in order
 };
 
-// Empty when the reader failed; the reason goes to `error`.
-inline QJsonObject readWorkbook(const QString &path, QString *error)
+#ifdef Q_OS_WIN
+// Under Wine a Windows program cannot read a Linux program's output, so the
+// request goes through the spool folder that the test runner's read-back
+// service (readback_service.py) watches.
+inline bool runReader(const QString &path, QByteArray *out, QByteArray *err)
+{
+    const QString spool = qEnvironmentVariable("ZELMORA_READBACK_SPOOL");
+    if (spool.isEmpty()) {
+        *err = "ZELMORA_READBACK_SPOOL is not set: run the test through the build's wine-run";
+        return false;
+    }
+    static int requests = 0;
+    const QString stem = QDir(spool).filePath(
+        QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++requests));
+    {
+        QFile request(stem + QStringLiteral(".request.part"));
+        if (!request.open(QIODevice::WriteOnly))
+            return false;
+        request.write(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()).toUtf8());
+    }
+    QFile::rename(stem + QStringLiteral(".request.part"), stem + QStringLiteral(".request"));
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(stem + QStringLiteral(".status"))) {
+        if (waited.elapsed() > 60000) {
+            *err = "the read-back service did not answer";
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    auto contents = [&](const char *suffix) {
+        QFile file(stem + QLatin1String(suffix));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    };
+    *out = contents(".out");
+    *err = contents(".err");
+    return contents(".status").trimmed() == "0";
+}
+#else
+inline bool runReader(const QString &path, QByteArray *out, QByteArray *err)
 {
     QProcess reader;
     reader.start(QStringLiteral(ZELMORA_OPENPYXL_PYTHON),
                  {QStringLiteral(ZELMORA_READBACK_SCRIPT), path});
-    if (!reader.waitForFinished(60000) || reader.exitCode() != 0) {
-        *error = QStringLiteral("reader failed: ") + QString::fromUtf8(reader.readAllStandardError());
+    const bool finished = reader.waitForFinished(60000);
+    *out = reader.readAllStandardOutput();
+    *err = reader.readAllStandardError();
+    return finished && reader.exitStatus() == QProcess::NormalExit && reader.exitCode() == 0;
+}
+#endif
+
+// Empty when the reader failed; the reason goes to `error`.
+inline QJsonObject readWorkbook(const QString &path, QString *error)
+{
+    QByteArray out;
+    QByteArray err;
+    if (!runReader(path, &out, &err)) {
+        *error = QStringLiteral("reader failed: ") + QString::fromUtf8(err);
         return {};
     }
     QJsonParseError parse;
-    const QJsonDocument document = QJsonDocument::fromJson(reader.readAllStandardOutput(), &parse);
+    const QJsonDocument document = QJsonDocument::fromJson(out, &parse);
     if (parse.error != QJsonParseError::NoError) {
         *error = QStringLiteral("reader printed no JSON: ") + parse.errorString();
         return {};

@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <unistd.h>
 
 #include "tableworkbook.h"
 #include "test_export_filesizelimit.h"
@@ -193,12 +192,17 @@ private slots:
         const QJsonObject book = readWorkbook(path, &error);
         QVERIFY2(!book.isEmpty(), qPrintable(error));
         QCOMPARE(entriesOf(directory.path()), QStringList{"old.xlsx"});
+#ifndef Q_OS_WIN // Windows keeps no owner, group and other modes
         QCOMPARE(QFile::permissions(path) & QFileDevice::Permissions(0x7077), // owner, group, other
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+#endif
     }
 
     void savingThroughALinkReplacesTheFileItPointsTo()
     {
+#ifdef Q_OS_WIN
+        QSKIP("QFile::link makes a shortcut on Windows, not a link the save goes through");
+#endif
         QTemporaryDir directory;
         QVERIFY(QDir(directory.path()).mkdir("real"));
         const QString file = directory.filePath("real/book.xlsx");
@@ -277,8 +281,8 @@ private slots:
             old.write(before);
         }
         if (how == "read-only") {
-            if (geteuid() == 0)
-                QSKIP("root may write any file");
+            if (readOnlyFilesAreWritableHere())
+                QSKIP("this process may write a read-only file (root, or Wine run by root)");
             QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
         }
         const QStringList entriesBefore = entriesOf(directory.path());
@@ -289,6 +293,8 @@ private slots:
         delete model;
         bool saved = false;
         if (how == "size limit") {
+            if (!fileSizeCanBeLimited())
+                QSKIP("no way to fill the disk for this process alone here");
             FileSizeLimit limit(32 * 1024);
             saved = workbook.saveAs(path);
         } else {

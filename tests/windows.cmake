@@ -1,0 +1,22 @@
+# Hot-plug through WM_DEVICECHANGE on the window's own HWND.
+zelmora_add_qtest(test_win32hotplug SOURCES test_win32hotplug.cpp support/windowdriver.h TIMEOUT 120)
+
+# The installed folder holds every DLL its programs need, and they start from
+# it under Wine with nothing of the build on their paths.
+find_program(ZELMORA_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+set(stage ${CMAKE_CURRENT_BINARY_DIR}/deployed)
+add_test(NAME windows_deploy_folder
+  COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${stage}
+          -DOBJDUMP=${ZELMORA_MINGW_OBJDUMP} -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_deploy.cmake)
+set_tests_properties(windows_deploy_folder PROPERTIES FIXTURES_SETUP deployed_folder)
+add_test(NAME windows_deployed_programs_start
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/run-deployed ${stage} ${CMAKE_CROSSCOMPILING_EMULATOR}
+          zelmora.exe zelmora-demo.exe)
+set_tests_properties(windows_deployed_programs_start PROPERTIES
+  FIXTURES_REQUIRED deployed_folder TIMEOUT 120)
+
+# The icon resource of the program files, and the window's icon taken from it.
+zelmora_add_qtest(test_win32icon SOURCES test_win32icon.cpp ${PROJECT_SOURCE_DIR}/resources/zelmora.rc TIMEOUT 60)
+target_compile_definitions(test_win32icon PRIVATE
+  ZELMORA_PROGRAM="Z:$<TARGET_FILE:zelmora>" ZELMORA_DEMO_PROGRAM="Z:$<TARGET_FILE:zelmora-demo>")
+add_dependencies(test_win32icon zelmora zelmora-demo)
