@@ -31,3 +31,8 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   endif()
   install(FILES "${path}" DESTINATION .)
 endforeach()
+
+# Qt looks for its plugins in the folder it was built for before the
+# program's own; on the user's machine that folder is the program's.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/qt.conf "[Paths]\nPrefix = .\n")
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qt.conf DESTINATION .)

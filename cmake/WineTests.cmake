@@ -10,7 +10,6 @@ endif()
 # Folders holding the DLLs the test programs load, as Unix paths.
 get_target_property(zelmora_qtcore_dll Qt5::Core IMPORTED_LOCATION_RELEASE)
 get_filename_component(zelmora_qt_bin "${zelmora_qtcore_dll}" DIRECTORY)
-get_filename_component(zelmora_qt_plugins "${zelmora_qt_bin}/../plugins" ABSOLUTE)
 set(zelmora_dll_dirs "${zelmora_qt_bin}")
 foreach(dll libstdc++-6.dll libwinpthread-1.dll)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
@@ -27,7 +26,6 @@ list(REMOVE_DUPLICATES zelmora_dll_dirs)
 list(JOIN zelmora_dll_dirs ":" ZELMORA_WINE_DLL_DIRS)
 
 set(ZELMORA_WINE_PREFIX "${PROJECT_BINARY_DIR}/wineprefix")
-set(ZELMORA_QT_PLUGINS "${zelmora_qt_plugins}")
 set(ZELMORA_READBACK_SERVICE "${PROJECT_SOURCE_DIR}/tests/readback_service.py")
 set(ZELMORA_WINE64 "${ZELMORA_WINE64}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${PROJECT_BINARY_DIR}/wine-run @ONLY

@@ -82,10 +82,18 @@ class ExportTest : public QObject
 private slots:
     void initTestCase() { WindowDriver::registerLikeMain(); }
 
+    void cleanupTestCase()
+    {
+        QDir::setCurrent(QDir::tempPath());
+        workDirectory.reset();
+    }
+
     void init()
     {
         VirtualMeter::reset();
         // The save dialog starts in the working directory: a fresh, empty one.
+        // Windows cannot remove the working directory: leave it first.
+        QDir::setCurrent(QDir::tempPath());
         workDirectory.reset(new QTemporaryDir);
         QVERIFY(QDir::setCurrent(workDirectory->path()));
     }

@@ -55,6 +55,9 @@ public:
 
     DialogPlayer()
     {
+        // Windows' own save dialog is not a widget a test can answer; Qt's
+        // widget dialog takes the same caption, name, filter and options.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
         timer.setInterval(10);
         QObject::connect(&timer, &QTimer::timeout, this, [this] { look(); });
         timer.start();

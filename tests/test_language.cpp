@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDir>
 #include <QHeaderView>
+#include <QScopeGuard>
 #include <QMenu>
 #include <QSpinBox>
 #include <QStandardItemModel>
@@ -201,6 +202,8 @@ private slots:
         QFETCH(QString, scenario);
         QTemporaryDir directory;
         QVERIFY(QDir::setCurrent(directory.path()));
+        // Windows cannot remove the working directory: leave it at the end.
+        auto leave = qScopeGuard([] { QDir::setCurrent(QDir::tempPath()); });
         MainWindow w;
         choose(w, "EnglishAct");
         connectWithRows(w, 2, 0);

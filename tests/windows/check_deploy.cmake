@@ -3,6 +3,7 @@
 # in the folder itself or be part of Windows. What Wine happens to provide
 # does not count, so this also holds on a bare Windows machine.
 #   -DBUILD_DIR=<build-windows> -DSTAGE=<folder> -DOBJDUMP=<x86_64-w64-mingw32-objdump>
+cmake_policy(VERSION 3.16)
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${STAGE}"
                 RESULT_VARIABLE failed OUTPUT_QUIET)
@@ -18,7 +19,7 @@ endforeach()
 
 # DLLs every 64-bit Windows since 7 carries (lower case).
 set(system_dlls
-  advapi32.dll cfgmgr32.dll comctl32.dll comdlg32.dll dwmapi.dll gdi32.dll hid.dll
+  advapi32.dll cfgmgr32.dll comctl32.dll comdlg32.dll d3d11.dll dwmapi.dll dxgi.dll gdi32.dll hid.dll
   imm32.dll kernel32.dll mpr.dll msvcrt.dll netapi32.dll ole32.dll oleaut32.dll
   setupapi.dll shell32.dll shlwapi.dll user32.dll userenv.dll uxtheme.dll version.dll
   winmm.dll ws2_32.dll wtsapi32.dll)
