@@ -20,3 +20,9 @@ zelmora_add_qtest(test_win32icon SOURCES test_win32icon.cpp ${PROJECT_SOURCE_DIR
 target_compile_definitions(test_win32icon PRIVATE
   ZELMORA_PROGRAM="Z:$<TARGET_FILE:zelmora>" ZELMORA_DEMO_PROGRAM="Z:$<TARGET_FILE:zelmora-demo>")
 add_dependencies(test_win32icon zelmora zelmora-demo)
+
+# The setup program and the portable zip, tried as a user would.
+add_test(NAME windows_installers
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/try-installers ${PROJECT_BINARY_DIR}
+          ${CMAKE_CROSSCOMPILING_EMULATOR} ${CMAKE_CURRENT_BINARY_DIR}/installers)
+set_tests_properties(windows_installers PROPERTIES LABELS package TIMEOUT 600)
