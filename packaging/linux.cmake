@@ -1,14 +1,17 @@
 include(GNUInstallDirs)
 
-# udev reads rules only from /usr/lib and /etc, whatever the install prefix.
-if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  set(default_rules_dir "/usr/lib/udev/rules.d")
-else()
-  set(default_rules_dir "/etc/udev/rules.d")
-endif()
-set(ZELMORA_UDEV_RULES_DIR "${default_rules_dir}" CACHE PATH "Where the meter's udev rule is installed")
-
-install(FILES 70-zelmora-meter.rules DESTINATION ${ZELMORA_UDEV_RULES_DIR})
+# udev reads rules only from /usr/lib and /etc, whatever the install prefix:
+# /usr/lib when installed under /usr (the Debian package), /etc otherwise.
+# The prefix that counts is the one in force when installing (CPack's, or
+# `cmake --install --prefix`), not the one configured, so the choice is made then.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr/*$\")
+    set(zelmora_rules_dir /usr/lib/udev/rules.d)
+  else()
+    set(zelmora_rules_dir /etc/udev/rules.d)
+  endif()
+  file(INSTALL DESTINATION \${zelmora_rules_dir} TYPE FILE
+       FILES \"${CMAKE_CURRENT_SOURCE_DIR}/70-zelmora-meter.rules\")")
 install(FILES org.zelmora.Zelmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES icons/zelmora.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps

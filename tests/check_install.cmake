@@ -1,14 +1,26 @@
 # cmake -P script: installs into a staging directory and checks the layout.
-file(REMOVE_RECURSE ${STAGE})
-set(ENV{DESTDIR} ${STAGE})
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /usr
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "cmake --install failed")
-endif()
-file(GLOB_RECURSE rules ${STAGE}/*/70-zelmora-meter.rules)
+# udev reads rules from /usr/lib and /etc only, so where the rule goes depends
+# on the prefix given when installing, not on the one configured. The last
+# install, under /usr as the Debian package has it, is the one checked below.
+foreach(case "/usr/local|etc/udev/rules.d" "/usr|usr/lib/udev/rules.d")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 prefix)
+  list(GET case 1 rules_dir)
+  file(REMOVE_RECURSE ${STAGE})
+  set(ENV{DESTDIR} ${STAGE})
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
+                  RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install --prefix ${prefix} failed")
+  endif()
+  file(GLOB_RECURSE rules LIST_DIRECTORIES false RELATIVE ${STAGE} ${STAGE}/*/70-zelmora-meter.rules)
+  if(NOT rules STREQUAL "${rules_dir}/70-zelmora-meter.rules")
+    message(FATAL_ERROR "with prefix ${prefix} the udev rule went to '${rules}', not ${rules_dir}")
+  endif()
+endforeach()
 foreach(path
     usr/bin/zelmora
+    usr/bin/zelmora-demo
     usr/share/applications/org.zelmora.Zelmora.desktop
     usr/share/icons/hicolor/256x256/apps/org.zelmora.Zelmora.png
     usr/share/icons/hicolor/scalable/apps/org.zelmora.Zelmora.svg)
@@ -16,14 +28,7 @@ foreach(path
     message(FATAL_ERROR "missing after install: ${path}")
   endif()
 endforeach()
-if(NOT rules)
-  message(FATAL_ERROR "the udev rule was not installed")
-endif()
-list(GET rules 0 rule)
-if(NOT rule MATCHES "/(etc|usr/lib)/udev/rules.d/")
-  message(FATAL_ERROR "udev does not read rules from ${rule}")
-endif()
-file(READ ${rule} text)
+file(READ ${STAGE}/${rules} text)
 if(NOT text MATCHES "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"1a86\", ATTRS{idProduct}==\"e429\", TAG\\+=\"uaccess\"")
   message(FATAL_ERROR "the udev rule does not grant the meter to the seat's user")
 endif()
