@@ -19,3 +19,5 @@ install(FILES icons/zelmora.png
 install(FILES icons/zelmora.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME org.zelmora.Zelmora.svg)
+# Software centres list a program by its AppStream metadata.
+install(FILES org.zelmora.Zelmora.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -22,6 +22,7 @@ foreach(path
     usr/bin/zelmora
     usr/bin/zelmora-demo
     usr/share/applications/org.zelmora.Zelmora.desktop
+    usr/share/metainfo/org.zelmora.Zelmora.metainfo.xml
     usr/share/icons/hicolor/256x256/apps/org.zelmora.Zelmora.png
     usr/share/icons/hicolor/scalable/apps/org.zelmora.Zelmora.svg)
   if(NOT EXISTS ${STAGE}/${path})
