@@ -24,7 +24,9 @@ foreach(path
     usr/share/applications/org.zelmora.Zelmora.desktop
     usr/share/metainfo/org.zelmora.Zelmora.metainfo.xml
     usr/share/icons/hicolor/256x256/apps/org.zelmora.Zelmora.png
-    usr/share/icons/hicolor/scalable/apps/org.zelmora.Zelmora.svg)
+    usr/share/icons/hicolor/scalable/apps/org.zelmora.Zelmora.svg
+    usr/share/man/man1/zelmora.1.gz
+    usr/share/man/man1/zelmora-demo.1.gz)
   if(NOT EXISTS ${STAGE}/${path})
     message(FATAL_ERROR "missing after install: ${path}")
   endif()

@@ -1,0 +1,49 @@
+# The Debian package: `cpack` in the build tree makes
+# dist/zelmora_<version>_amd64.deb of the Linux install.
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_PACKAGE_NAME zelmora)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Under /usr the udev rule goes to /usr/lib/udev/rules.d (see linux.cmake),
+# where dpkg owns it and removes it with the package.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The summary line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
+Zelmora reads a handheld micro-ohm meter over USB HID. Live readings are
+appended to a table at the interval chosen (100 to 5000 ms), the readings
+stored in the meter are downloaded with a progress bar, and either table
+can be saved as an Excel workbook (.xlsx). Plugging and unplugging the
+meter is followed as it happens, and the interface switches between
+Chinese and English while it runs.
+
+The package also holds zelmora-demo, the same program driving a simulated
+meter, to try it without the instrument. Its udev rule lets the user at
+the desk open the meter without root once the meter has been replugged.]])
+# Libraries as dpkg-shlibdeps finds them in the binaries.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window starts in Chinese: without a CJK font its texts are boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
+set(CPACK_STRIP_FILES ON)
+
+# What every Debian package carries beside its programs: a manual page for
+# each, the changelog and the copyright. gzip -n keeps the time out of the
+# archives, so the package builds the same twice.
+set(zelmora_deb_gzipped)
+foreach(pair zelmora.1:zelmora.1 zelmora-demo.1:zelmora-demo.1 debian-changelog:changelog)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 source)
+  list(GET pair 1 name)
+  add_custom_command(OUTPUT ${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/${source} ${name}
+    COMMAND gzip -9 -n -f ${name}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${source}
+    VERBATIM)
+  list(APPEND zelmora_deb_gzipped ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
+endforeach()
+add_custom_target(zelmora_deb_docs ALL DEPENDS ${zelmora_deb_gzipped})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmora.1.gz ${CMAKE_CURRENT_BINARY_DIR}/zelmora-demo.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(zelmora_deb_doc ${CMAKE_INSTALL_DATADIR}/doc/zelmora)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${zelmora_deb_doc})
+install(FILES debian-copyright DESTINATION ${zelmora_deb_doc} RENAME copyright)
