@@ -3,3 +3,26 @@
 add_test(NAME install_layout
   COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${CMAKE_CURRENT_BINARY_DIR}/install-stage
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
+
+# The Debian package as scripts/package makes it, judged by lintian and
+# appstreamcli, then installed, started and removed on a clean Debian system
+# (tests/package/try-deb: root, and a few minutes the first time). Labelled
+# "package". Not in the sanitizer build: its programs are not what ships.
+if(ZELMORA_SANITIZE)
+  return()
+endif()
+execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE deb_arch
+                OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE deb_arch_result)
+if(NOT deb_arch_result EQUAL 0)
+  set(deb_arch amd64)
+endif()
+set(deb ${PROJECT_BINARY_DIR}/dist/zelmora_${PROJECT_VERSION}_${deb_arch}.deb)
+add_test(NAME package_deb_build
+  COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
+add_test(NAME package_deb_check COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/check-deb ${deb})
+add_test(NAME package_deb_clean_system COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/try-deb ${deb})
+set_tests_properties(package_deb_build PROPERTIES LABELS package FIXTURES_SETUP deb TIMEOUT 600)
+set_tests_properties(package_deb_check PROPERTIES LABELS package FIXTURES_REQUIRED deb TIMEOUT 120)
+# A cold cache adds debootstrap's minute and a half; apt's downloads are most of the rest.
+set_tests_properties(package_deb_clean_system PROPERTIES LABELS package FIXTURES_REQUIRED deb TIMEOUT 1200)
