@@ -215,19 +215,27 @@ private slots:
         QTest::addColumn<QByteArray>("slot");
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("saveAs"); // relative to the working directory
+        QTest::addColumn<QString>("saveAs"); // as typed, relative to the working directory
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("existed"); // a file of the written name was there before
         const QByteArray live("on_saveRealBtn_clicked");
         const QByteArray stored("on_saveBackBtn_clicked");
         const QString plain("readings.xlsx");
-        QTest::newRow("live, Yes") << live << int(QMessageBox::Yes) << true << plain;
-        QTest::newRow("live, No") << live << int(QMessageBox::No) << false << plain;
-        QTest::newRow("live, box closed") << live << int(QMessageBox::NoButton) << false << plain;
-        QTest::newRow("stored, Yes") << stored << int(QMessageBox::Yes) << true << plain;
-        QTest::newRow("stored, No") << stored << int(QMessageBox::No) << false << plain;
+        QTest::newRow("live, Yes") << live << int(QMessageBox::Yes) << true << plain << plain << false;
+        QTest::newRow("live, No") << live << int(QMessageBox::No) << false << plain << plain << false;
+        QTest::newRow("live, box closed") << live << int(QMessageBox::NoButton) << false << plain << plain << false;
+        QTest::newRow("stored, Yes") << stored << int(QMessageBox::Yes) << true << plain << plain << false;
+        QTest::newRow("stored, No") << stored << int(QMessageBox::No) << false << plain << plain << false;
         // Windows hands file names to narrow-character APIs in the system's
         // code page unless the program takes care.
-        QTest::newRow("live, Chinese folder and name") << live << int(QMessageBox::Yes) << true
-                                                       << u("电阻测量/实时读数 2026.xlsx");
+        const QString chinese = u("电阻测量/实时读数 2026.xlsx");
+        QTest::newRow("live, Chinese folder and name") << live << int(QMessageBox::Yes) << true << chinese
+                                                       << chinese << false;
+        // The desktop knows a workbook by its extension.
+        QTest::newRow("live, typed without extension") << live << int(QMessageBox::Yes) << true
+                                                       << "readings" << plain << false;
+        QTest::newRow("live, without extension over an older workbook") << live << int(QMessageBox::No) << false
+                                                                        << "readings" << plain << true;
     }
 
     void answerDecidesWhetherTheFileIsOpened()
@@ -236,6 +244,8 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, opens);
         QFETCH(QString, saveAs);
+        QFETCH(QString, written);
+        QFETCH(bool, existed);
         MainWindow w;
         connectWithRows(w, 3, 2);
         const ExpectedSheet atClick = snapshot(tableOf(w, slot));
@@ -245,7 +255,13 @@ private slots:
         DesktopStandIn desktop;
         player.fileAnswer = DialogPlayer::FileAnswer::Save;
         player.target = QDir(workDirectory->path()).filePath(saveAs);
-        QVERIFY(QDir().mkpath(QFileInfo(player.target).path()));
+        const QString file = QDir(workDirectory->path()).filePath(written);
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        if (existed) {
+            QFile older(file);
+            QVERIFY(older.open(QIODevice::WriteOnly));
+            older.write("an older workbook");
+        }
         player.messageAnswer = QMessageBox::StandardButton(answer);
         // A reading arrives while the dialog is open; it must not reach the file.
         bool ticked = false;
@@ -270,14 +286,16 @@ private slots:
         QCOMPARE(question.icon, int(QMessageBox::NoIcon));
         QVERIFY(!question.hasParent);
 
+        // Replacing is asked about the name actually written, and only then.
+        QCOMPARE(player.overwriteConfirmations, existed ? 1 : 0);
         if (opens)
-            QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(player.target)});
+            QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(file)});
         else
             QCOMPARE(desktop.opened.size(), 0);
 
-        QCOMPARE(entriesOf(QFileInfo(player.target).path()), QStringList{QFileInfo(saveAs).fileName()});
+        QCOMPARE(entriesOf(QFileInfo(file).path()), QStringList{QFileInfo(written).fileName()});
         QString error;
-        const QJsonObject book = readWorkbook(player.target, &error);
+        const QJsonObject book = readWorkbook(file, &error);
         QVERIFY2(!book.isEmpty(), qPrintable(error));
         const QString difference = differenceFromTable(book, atClick);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));

@@ -149,7 +149,9 @@ private:
         d.kind = SeenDialog::FileDialog;
         d.title = dialog->windowTitle();
         d.nameFilters = dialog->nameFilters();
-        d.proposedName = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+        // What the name field shows: selectedFiles() would add the default suffix.
+        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        d.proposedName = nameEdit ? nameEdit->text() : QFileInfo(dialog->selectedFiles().value(0)).fileName();
         d.options = int(dialog->options());
         d.hasParent = dialog->parentWidget() != nullptr;
         return d;

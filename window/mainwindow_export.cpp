@@ -36,8 +36,14 @@ void MainWindow::saveToExcel(QStandardItemModel *model)
     const QString defaultName = QStringLiteral("Zelmodata_")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss"));
 
-    const QString name = QFileDialog::getSaveFileName(nullptr, tr("保存Excel文件"), defaultName,
-                                                      tr("Excel文件(*.xlsx)"));
+    // A name typed without an extension gets ".xlsx", and the dialog's own
+    // replace question is about that name: the file the desktop can open.
+    QFileDialog dialog(nullptr, tr("保存Excel文件"), defaultName, tr("Excel文件(*.xlsx)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString name = dialog.selectedFiles().value(0);
     if (name.isEmpty())
         return;
 
