@@ -29,6 +29,11 @@ if(ZELMORA_OPENPYXL_PYTHON)
   zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h test_export_dialogs.h
                     test_export_filesizelimit.h support/windowdriver.h)
   target_compile_definitions(test_export PRIVATE ${readback_definitions})
+
+  # Two saves of a million rows each: seconds, not the blink of the others.
+  zelmora_add_qtest(test_export_sheetlimit SOURCES test_export_sheetlimit.cpp test_export_readback.h)
+  target_compile_definitions(test_export_sheetlimit PRIVATE ${readback_definitions})
+  set_tests_properties(test_export_sheetlimit PROPERTIES LABELS long)
 else()
   add_test(NAME test_export_workbook
     COMMAND ${CMAKE_COMMAND} -E echo "no python3 with openpyxl: run scripts/setup (package python3-openpyxl)")

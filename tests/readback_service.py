@@ -4,7 +4,8 @@ which cannot read the output of a Linux program they start.
 
   readback_service.py <spool folder> <wine prefix>
 
-A request is a file <id>.request holding a Windows path (UTF-8). The answer
+A request is a file <id>.request holding a Windows path (UTF-8) on its first
+line and options for the reader on the lines after it. The answer
 is test_export_readback.py's output in <id>.out, its error output in
 <id>.err and, written last, its exit status in <id>.status.
 """
@@ -28,9 +29,10 @@ def unix_path(windows_path, prefix):
 def answer(spool, request, prefix):
     stem = request[: -len(".request")]
     with open(os.path.join(spool, request), encoding="utf-8") as f:
-        path = unix_path(f.read().strip(), prefix)
+        lines = f.read().strip().split("\n")
+    path, options = unix_path(lines[0].strip(), prefix), [o.strip() for o in lines[1:]]
     os.remove(os.path.join(spool, request))
-    done = subprocess.run([sys.executable, str(READER), path], capture_output=True)
+    done = subprocess.run([sys.executable, str(READER)] + options + [path], capture_output=True)
     for suffix, data in ((".out", done.stdout), (".err", done.stderr),
                          (".status", str(done.returncode).encode())):
         temporary = os.path.join(spool, stem + suffix + ".part")

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 
+#include "tablesnapshot.h"
 #include "tableworkbook.h"
 #include "test_export_filesizelimit.h"
 #include "xlsxpackagecheck.h"
@@ -103,7 +104,7 @@ private slots:
         const QString path = directory.filePath("table.xlsx");
         QStandardItemModel *model = modelOf(sheet, this);
 
-        QVERIFY(workbookFromTable(*model).saveAs(path));
+        QCOMPARE(saveTableWorkbook(TableSnapshot::of(*model), path), SaveOutcome::Saved);
 
         QString error;
         const QJsonObject book = readWorkbook(path, &error);
@@ -117,7 +118,7 @@ private slots:
     {
         const ExpectedSheet sheet = liveSheet(2);
         QStandardItemModel *model = modelOf(sheet, this);
-        const XlsxWorkbook workbook = workbookFromTable(*model);
+        const TableSnapshot snapshot = TableSnapshot::of(*model);
 
         // What happens to the table after the copy must not reach the file.
         model->item(0, 4)->setText("changed");
@@ -127,7 +128,7 @@ private slots:
 
         QTemporaryDir directory;
         const QString path = directory.filePath("copy.xlsx");
-        QVERIFY(workbook.saveAs(path));
+        QCOMPARE(saveTableWorkbook(snapshot, path), SaveOutcome::Saved);
         QString error;
         const QJsonObject book = readWorkbook(path, &error);
         QVERIFY2(!book.isEmpty(), qPrintable(error));
@@ -139,14 +140,15 @@ private slots:
     {
         // Both of libxlsxwriter's width conversions: below and above 12/7.
         const QList<double> widths{1, 2, 8, 20, 255};
-        XlsxWorkbook workbook;
-        for (int column = 1; column <= widths.size(); ++column) {
-            QVERIFY(workbook.setColumnWidth(column, widths.at(column - 1)));
-            QVERIFY(workbook.write(1, column, "x", XlsxFormat()));
-        }
         QTemporaryDir directory;
         const QString path = directory.filePath("widths.xlsx");
-        QVERIFY(workbook.saveAs(path));
+        XlsxWorkbook workbook(path);
+        QVERIFY(workbook.addSheet());
+        for (int column = 1; column <= widths.size(); ++column)
+            QVERIFY(workbook.setColumnWidth(column, widths.at(column - 1)));
+        const char *const texts[] = {"x", "x", "x", "x", "x"};
+        QVERIFY(workbook.appendRow(texts, 5, XlsxFormat()));
+        QVERIFY(workbook.save());
 
         QString error;
         const QJsonObject book = readWorkbook(path, &error);
@@ -159,18 +161,23 @@ private slots:
 
     void cellsOutsideTheSheetAreRefused()
     {
-        XlsxWorkbook workbook;
+        QTemporaryDir directory;
+        XlsxWorkbook workbook(directory.filePath("refused.xlsx"));
         const XlsxFormat format;
-        QVERIFY(!workbook.write(0, 1, "x", format));
-        QVERIFY(!workbook.write(1, 0, "x", format));
-        QVERIFY(!workbook.write(1048577, 1, "x", format));
-        QVERIFY(!workbook.write(1, 16385, "x", format));
+        const char *const one[] = {"x"};
+        QVERIFY(!workbook.appendRow(one, 1, format)); // no sheet yet
+        QVERIFY(workbook.addSheet());
         QVERIFY(!workbook.setColumnWidth(0, 20));
         QVERIFY(!workbook.setColumnWidth(16385, 20));
         QVERIFY(!workbook.setColumnWidth(2, -1));
-        QCOMPARE(workbook.cellCount(), 0);
-        QVERIFY(workbook.write(1048576, 16384, "x", format));
-        QCOMPARE(workbook.cellCount(), 1);
+        const std::vector<const char *> tooWide(16385, "x");
+        QVERIFY(!workbook.appendRow(tooWide.data(), 16385, format));
+        QCOMPARE(workbook.rowsOnSheet(), 0);
+        QVERIFY(workbook.appendRow(tooWide.data(), 16384, format));
+        QCOMPARE(workbook.rowsOnSheet(), 1);
+        // Written rows have left memory: a width now could not reach them.
+        QVERIFY(!workbook.setColumnWidth(2, 20));
+        QVERIFY(workbook.save());
     }
 
     void savingOverAFileReplacesItAndLeavesNothingElse()
@@ -185,7 +192,7 @@ private slots:
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
 
         QStandardItemModel *model = modelOf(liveSheet(3), this);
-        QVERIFY(workbookFromTable(*model).saveAs(path));
+        QCOMPARE(saveTableWorkbook(TableSnapshot::of(*model), path), SaveOutcome::Saved);
         delete model;
 
         QString error;
@@ -215,7 +222,7 @@ private slots:
         QVERIFY(QFile::link(file, link));
 
         QStandardItemModel *model = modelOf(liveSheet(1), this);
-        QVERIFY(workbookFromTable(*model).saveAs(link));
+        QCOMPARE(saveTableWorkbook(TableSnapshot::of(*model), link), SaveOutcome::Saved);
         delete model;
 
         QVERIFY(QFileInfo(link).isSymLink());
@@ -240,7 +247,7 @@ private slots:
         QTemporaryDir directory;
         const QString path = directory.filePath("package.xlsx");
         QStandardItemModel *model = modelOf(liveSheet(200), this);
-        QVERIFY(workbookFromTable(*model).saveAs(path));
+        QCOMPARE(saveTableWorkbook(TableSnapshot::of(*model), path), SaveOutcome::Saved);
         delete model;
 
         QByteArray package = contentsOf(path);
@@ -263,6 +270,8 @@ private slots:
         QTest::newRow("target is a directory") << "directory";
         QTest::newRow("disk full part-way") << "size limit";
         QTest::newRow("existing file is read-only") << "read-only";
+        QTest::newRow("cancelled before the first row") << "cancel first";
+        QTest::newRow("cancelled while the file is packed") << "cancel packing";
     }
 
     void failedSaveLeavesTheTargetAsItWas()
@@ -289,21 +298,33 @@ private slots:
 
         // Big enough that the sheet cannot be written below the size limit.
         QStandardItemModel *model = modelOf(liveSheet(5000), this);
-        const XlsxWorkbook workbook = workbookFromTable(*model);
+        const TableSnapshot snapshot = TableSnapshot::of(*model);
         delete model;
-        bool saved = false;
+        SaveOutcome outcome = SaveOutcome::Saved;
         if (how == "size limit") {
             if (!fileSizeCanBeLimited())
                 QSKIP("no way to fill the disk for this process alone here");
             FileSizeLimit limit(32 * 1024);
-            saved = workbook.saveAs(path);
+            outcome = saveTableWorkbook(snapshot, path);
+        } else if (how == "cancel first") {
+            SaveProgress progress;
+            progress.cancelRequested = true;
+            outcome = saveTableWorkbook(snapshot, path, &progress);
+            QCOMPARE(progress.rowsWritten.load(), 0);
+        } else if (how == "cancel packing") {
+            XlsxWorkbook workbook(path);
+            QVERIFY(workbook.addSheet());
+            const char *const texts[] = {"1", "2"};
+            QVERIFY(workbook.appendRow(texts, 2, XlsxFormat()));
+            const std::atomic<bool> cancelled{true};
+            outcome = workbook.save(&cancelled) ? SaveOutcome::Saved : SaveOutcome::Cancelled;
         } else {
-            saved = workbook.saveAs(path);
+            outcome = saveTableWorkbook(snapshot, path);
         }
 
-        QVERIFY(!saved);
+        QCOMPARE(outcome, how.startsWith("cancel") ? SaveOutcome::Cancelled : SaveOutcome::Failed);
         QCOMPARE(entriesOf(directory.path()), entriesBefore);
-        if (how == "size limit" || how == "read-only")
+        if (how == "size limit" || how == "read-only" || how.startsWith("cancel"))
             QCOMPARE(contentsOf(path), before);
         if (how == "directory")
             QVERIFY(QFileInfo(path).isDir());

@@ -16,6 +16,9 @@
 
 #include "buttonpresets.h"
 
+class TableSnapshot;
+enum class SaveOutcome;
+
 class QThread;
 class QTimer;
 class Ui_MainWindow;
@@ -87,6 +90,7 @@ private:
     int recordCountExchange(unsigned char *reply);
     void transferStoredRecords();
     void saveToExcel(QStandardItemModel *model);
+    SaveOutcome saveShowingProgress(const TableSnapshot &table, const QString &name);
 
     Ui_MainWindow *ui;
     QStandardItemModel *realTimeModel;

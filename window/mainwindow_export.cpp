@@ -5,11 +5,26 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QUrl>
 
+#include <memory>
+#include <thread>
+
+#include "tablesnapshot.h"
 #include "tableworkbook.h"
+
+namespace {
+// A save that is over sooner shows no progress at all.
+constexpr int PROGRESS_DELAY_MS = 500;
+constexpr int PROGRESS_UPDATE_MS = 100;
+} // namespace
 
 void MainWindow::on_saveRealBtn_clicked()
 {
@@ -30,9 +45,9 @@ void MainWindow::saveToExcel(QStandardItemModel *model)
         return;
     }
 
-    // Copied before any dialog opens: the dialogs run event loops in which new
+    // Taken before any dialog opens: the dialogs run event loops in which new
     // live rows arrive, and the file is to hold the table as it was clicked.
-    const XlsxWorkbook workbook = workbookFromTable(*model);
+    const TableSnapshot table = TableSnapshot::of(*model);
     const QString defaultName = QStringLiteral("Zelmodata_")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss"));
 
@@ -47,7 +62,10 @@ void MainWindow::saveToExcel(QStandardItemModel *model)
     if (name.isEmpty())
         return;
 
-    if (!workbook.saveAs(name)) {
+    const SaveOutcome outcome = saveShowingProgress(table, name);
+    if (outcome == SaveOutcome::Cancelled)
+        return;
+    if (outcome == SaveOutcome::Failed) {
         // Offering to open a file that is not there would only mislead.
         QMessageBox::warning(this, tr("错误"), tr("文件保存失败：%1").arg(QDir::toNativeSeparators(name)),
                              QMessageBox::Ok);
@@ -63,4 +81,50 @@ void MainWindow::saveToExcel(QStandardItemModel *model)
     question.button(QMessageBox::No)->setText(tr("否"));
     if (question.exec() == QMessageBox::Yes)
         QDesktopServices::openUrl(QUrl::fromLocalFile(name));
+}
+
+// The file is written on a thread of its own, so that the window keeps
+// painting and live rows keep arriving; a long log takes seconds. The
+// snapshot is not touched by anyone else meanwhile, so it needs no lock.
+SaveOutcome MainWindow::saveShowingProgress(const TableSnapshot &table, const QString &name)
+{
+    SaveProgress progress;
+    SaveOutcome outcome = SaveOutcome::Failed;
+    QEventLoop waiting;
+    std::thread writer([&] {
+        outcome = saveTableWorkbook(table, name, &progress);
+        QMetaObject::invokeMethod(&waiting, "quit", Qt::QueuedConnection);
+    });
+
+    std::unique_ptr<QProgressDialog> dialog;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer update;
+    update.setInterval(PROGRESS_UPDATE_MS);
+    connect(&update, &QTimer::timeout, &waiting, [&] {
+        if (!dialog && elapsed.elapsed() >= PROGRESS_DELAY_MS) {
+            dialog = std::make_unique<QProgressDialog>(this);
+            // The rows written so far, as numbers: a percentage says little
+            // about a log that is still growing in the window.
+            auto *bar = new QProgressBar(dialog.get());
+            bar->setFormat(QStringLiteral("%v / %m"));
+            dialog->setBar(bar);
+            dialog->setLabelText(tr("正在保存…"));
+            dialog->setCancelButtonText(tr("取消"));
+            dialog->setRange(0, table.rowCount());
+            dialog->setWindowModality(Qt::WindowModal);
+            dialog->setAutoReset(false);
+            dialog->setAutoClose(false);
+            dialog->setMinimumDuration(0);
+            connect(dialog.get(), &QProgressDialog::canceled, &waiting,
+                    [&progress] { progress.cancelRequested.store(true); });
+            dialog->show();
+        }
+        if (dialog && !progress.cancelRequested.load())
+            dialog->setValue(progress.rowsWritten.load());
+    });
+    update.start();
+    waiting.exec();
+    writer.join();
+    return outcome;
 }

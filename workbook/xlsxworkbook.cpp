@@ -1,0 +1,219 @@
+// The one place that talks to libxlsxwriter.
+#include "xlsxworkbook.h"
+#include "xlsxpackagecheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <xlsxwriter.h>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cstdio>
+#endif
+
+namespace {
+
+// libxlsxwriter turns the width it is given into pixels of a 7-pixel digit,
+// adds 5 pixels of cell padding and stores the result back in characters.
+constexpr double DIGIT_PIXELS = 7.0;
+constexpr double PADDING_PIXELS = 5.0;
+
+// The argument worksheet_set_column needs so that the file stores `width`:
+// the inverse of libxlsxwriter's two conversions (it switches at an argument of 1).
+double libxlsxwriterWidth(double width)
+{
+    const double narrowLimit = (DIGIT_PIXELS + PADDING_PIXELS) / DIGIT_PIXELS;
+    if (width >= narrowLimit)
+        return width - PADDING_PIXELS / DIGIT_PIXELS;
+    return width * DIGIT_PIXELS / (DIGIT_PIXELS + PADDING_PIXELS);
+}
+
+QByteArray libraryFileName(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    // libxlsxwriter widens the name from UTF-8 before opening it.
+    return QDir::toNativeSeparators(fileName).toUtf8();
+#else
+    return QFile::encodeName(fileName);
+#endif
+}
+
+// Replaces `target` by `source` in one step: whoever looks at `target` sees
+// either the old file or the complete new one.
+bool replaceFile(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    const QString from = QDir::toNativeSeparators(source);
+    const QString to = QDir::toNativeSeparators(target);
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
+                       reinterpret_cast<const wchar_t *>(to.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(QFile::encodeName(source).constData(),
+                       QFile::encodeName(target).constData()) == 0;
+#endif
+}
+
+// libxlsxwriter cannot be told to give up: closing a workbook packs every row
+// written so far, seconds of work on a long log. It does open its output only
+// then, and stops at once when it cannot; a folder in the file's place makes
+// sure it cannot.
+lxw_error closeWithoutWriting(lxw_workbook *workbook, const QString &fileName)
+{
+    QFile::remove(fileName);
+    const bool blocked = QDir().mkdir(fileName);
+    const lxw_error closed = workbook_close(workbook);
+    if (blocked)
+        QDir().rmdir(fileName);
+    QFile::remove(fileName);
+    return closed;
+}
+
+// Creates an empty file in the target's directory, so that the final rename
+// stays within one file system, and returns its name; empty if the directory
+// takes no new file (then libxlsxwriter is not even asked). The name is kept
+// short: the target's own name may already be as long as the file system allows.
+QString createFileBeside(const QString &target)
+{
+    const QString directory = QFileInfo(target).absolutePath();
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        QFile candidate(directory + QStringLiteral("/.zelmora-")
+                        + QString::number(QRandomGenerator::global()->generate64(), 16)
+                        + QStringLiteral(".tmp"));
+        if (candidate.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return candidate.fileName();
+        if (!candidate.exists())
+            return QString();
+    }
+    return QString();
+}
+
+} // namespace
+
+XlsxWorkbook::XlsxWorkbook(const QString &target)
+{
+    if (target.isEmpty())
+        return;
+    const QFileInfo chosen(target);
+    targetName = chosen.isSymLink() ? chosen.symLinkTarget() : target;
+    const QFileInfo info(targetName);
+    // Renaming would replace even a read-only file; refuse as writing would.
+    if (info.exists() && (info.isDir() || !info.isWritable()))
+        return;
+
+    temporaryName = createFileBeside(targetName);
+    if (temporaryName.isEmpty())
+        return;
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE;
+    workbook = workbook_new_opt(libraryFileName(temporaryName).constData(), &options);
+    if (!workbook)
+        QFile::remove(temporaryName);
+}
+
+XlsxWorkbook::~XlsxWorkbook()
+{
+    abandon();
+}
+
+void XlsxWorkbook::abandon()
+{
+    if (!workbook)
+        return;
+    closeWithoutWriting(workbook, temporaryName);
+    workbook = nullptr;
+    sheet = nullptr;
+}
+
+bool XlsxWorkbook::addSheet()
+{
+    if (!workbook || failed)
+        return false;
+    lxw_worksheet *added = workbook_add_worksheet(workbook, nullptr);
+    if (!added) {
+        failed = true;
+        return false;
+    }
+    sheet = added;
+    rows = 0;
+    return true;
+}
+
+bool XlsxWorkbook::setColumnWidth(int column, double width)
+{
+    if (!sheet || failed || rows > 0 || column < 1 || column > MAX_COLUMNS || !(width >= 0.0))
+        return false;
+    if (worksheet_set_column(sheet, lxw_col_t(column - 1), lxw_col_t(column - 1), libxlsxwriterWidth(width),
+                             nullptr) != LXW_NO_ERROR) {
+        failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool XlsxWorkbook::appendRow(const char *const *texts, int count, const XlsxFormat &format)
+{
+    if (!sheet || failed || rows >= MAX_ROWS || count < 0 || count > MAX_COLUMNS)
+        return false;
+    lxw_format *cellFormat = libraryFormat(format);
+    for (int c = 0; c < count; ++c) {
+        if (worksheet_write_string(sheet, lxw_row_t(rows), lxw_col_t(c), texts[c], cellFormat) != LXW_NO_ERROR) {
+            failed = true;
+            return false;
+        }
+    }
+    ++rows;
+    return true;
+}
+
+lxw_format *XlsxWorkbook::libraryFormat(const XlsxFormat &format)
+{
+    if (format == XlsxFormat())
+        return nullptr;
+    for (const auto &[known, made] : formats) {
+        if (known == format)
+            return made;
+    }
+    lxw_format *made = workbook_add_format(workbook);
+    switch (format.horizontalAlignment()) {
+    case XlsxFormat::AlignHGeneral: break;
+    case XlsxFormat::AlignLeft: format_set_align(made, LXW_ALIGN_LEFT); break;
+    case XlsxFormat::AlignHCenter: format_set_align(made, LXW_ALIGN_CENTER); break;
+    case XlsxFormat::AlignRight: format_set_align(made, LXW_ALIGN_RIGHT); break;
+    }
+    switch (format.verticalAlignment()) {
+    case XlsxFormat::AlignVGeneral: break;
+    case XlsxFormat::AlignTop: format_set_align(made, LXW_ALIGN_VERTICAL_TOP); break;
+    case XlsxFormat::AlignVCenter: format_set_align(made, LXW_ALIGN_VERTICAL_CENTER); break;
+    case XlsxFormat::AlignBottom: format_set_align(made, LXW_ALIGN_VERTICAL_BOTTOM); break;
+    }
+    formats.emplace_back(format, made);
+    return made;
+}
+
+bool XlsxWorkbook::save(const std::atomic<bool> *cancelled)
+{
+    if (!workbook)
+        return false;
+    if (failed) {
+        abandon();
+        return false;
+    }
+    // Closing writes the file and frees the workbook, whatever its result.
+    const lxw_error closed = workbook_close(workbook);
+    workbook = nullptr;
+    sheet = nullptr;
+    // libxlsxwriter may call a truncated file a success (see xlsxpackagecheck.h).
+    bool saved = closed == LXW_NO_ERROR && !(cancelled && cancelled->load())
+        && xlsxPackageFileIsComplete(temporaryName);
+    if (saved && QFileInfo::exists(targetName))
+        QFile::setPermissions(temporaryName, QFile::permissions(targetName));
+    saved = saved && !(cancelled && cancelled->load()) && replaceFile(temporaryName, targetName);
+    if (!saved)
+        QFile::remove(temporaryName);
+    return saved;
+}
