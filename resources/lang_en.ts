@@ -183,6 +183,14 @@
         <source>文件保存失败：%1</source>
         <translation>The file could not be saved: %1</translation>
     </message>
+    <message>
+        <source>正在保存…</source>
+        <translation>Saving…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>ParseReadBackData</name>

@@ -183,6 +183,14 @@
         <source>文件保存失败：%1</source>
         <translation>文件保存失败：%1</translation>
     </message>
+    <message>
+        <source>正在保存…</source>
+        <translation>正在保存…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
 </context>
 <context>
     <name>ParseReadBackData</name>

@@ -365,6 +365,80 @@ private slots:
         }
     }
 
+    // A weekend's log takes seconds to save: the window shows how far it has
+    // come, keeps taking readings, and lets the user stop.
+    void longSaveShowsProgressAndCanBeCancelled()
+    {
+        // Enough rows to take well over half a second to save on any PC.
+        constexpr int LONG_LOG = 300000;
+        MainWindow w;
+        connectWithRows(w, 3, 0);
+        appendRows(w.liveModel(), LONG_LOG);
+        // Sampling goes on meanwhile: the table may have grown a little by the click.
+        const int before = w.liveModel()->rowCount();
+        const QString target = QDir(workDirectory->path()).filePath("weekend.xlsx");
+        const QByteArray friday("the workbook saved on Friday");
+        {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(friday);
+        }
+
+        // Cancelled: no question, nothing left behind, the old file as it was.
+        {
+            DialogPlayer player;
+            DesktopStandIn desktop;
+            player.fileAnswer = DialogPlayer::FileAnswer::Save;
+            player.target = target;
+            player.messageAnswer = QMessageBox::Yes;
+            player.progressAnswer = DialogPlayer::ProgressAnswer::Cancel;
+            invoke(w, "on_saveRealBtn_clicked");
+
+            QCOMPARE(player.seen.size(), 2);
+            QCOMPARE(player.seen.at(0).kind, SeenDialog::FileDialog);
+            const SeenDialog progress = player.seen.at(1);
+            QCOMPARE(progress.kind, SeenDialog::Progress);
+            QCOMPARE(progress.text, u("正在保存…"));
+            QCOMPARE(progress.buttonTexts, QStringList{u("取消")});
+            QVERIFY(progress.maximum >= before);
+            QVERIFY(progress.hasParent);
+            QCOMPARE(desktop.opened.size(), 0);
+            QCOMPARE(entriesOf(workDirectory->path()), QStringList{"weekend.xlsx"});
+            QCOMPARE(contentsOf(target), friday);
+        }
+
+        // Left to run: readings keep arriving meanwhile, the file holds the
+        // table as it was clicked, and the question follows.
+        DialogPlayer player;
+        DesktopStandIn desktop;
+        player.fileAnswer = DialogPlayer::FileAnswer::Save;
+        player.target = target;
+        player.messageAnswer = QMessageBox::No;
+        int rowsWhileSaving = 0;
+        player.whileProgressShows = [&] {
+            if (rowsWhileSaving == 0)
+                WindowDriver::tick(w);
+            rowsWhileSaving = w.liveModel()->rowCount();
+        };
+        invoke(w, "on_saveRealBtn_clicked");
+
+        QCOMPARE(player.count(SeenDialog::Progress), 1);
+        QCOMPARE(player.count(SeenDialog::MessageBox), 1);
+        QCOMPARE(player.first(SeenDialog::MessageBox).text, u("您想现在打开已保存的文件吗？"));
+        QVERIFY(player.highestProgress > 0);
+        QCOMPARE(entriesOf(workDirectory->path()), QStringList{"weekend.xlsx"});
+        QString error;
+        const QJsonObject book = readWorkbook(target, &error, {QStringLiteral("--summary")});
+        QVERIFY2(!book.isEmpty(), qPrintable(error));
+        const QJsonObject sheet = book.value("sheets").toArray().at(0).toObject();
+        const int saved = sheet.value("rowCount").toInt() - 1;
+        QVERIFY(saved >= before);
+        QCOMPARE(player.first(SeenDialog::Progress).maximum, saved);
+        QCOMPARE(sheet.value("last").toArray().at(0).toString(), w.liveModel()->item(saved - 1, 0)->text());
+        // A reading came while the progress showed, and it is not in the file.
+        QVERIFY2(rowsWhileSaving > saved, "no reading arrived while the progress showed");
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> workDirectory;
 };

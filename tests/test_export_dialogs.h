@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -21,19 +22,20 @@
 
 struct SeenDialog
 {
-    enum Kind { FileDialog, MessageBox, Other };
+    enum Kind { FileDialog, MessageBox, Progress, Other };
     Kind kind = Other;
     QString title;
     // File dialog
     QStringList nameFilters;
     QString proposedName; // file name part of the preselected file
     int options = 0;
-    // Message box
+    // Message box, progress dialog (its label)
     QString text;
     int buttons = 0;
     int defaultButton = 0;
     int icon = 0;
-    QStringList buttonTexts; // in the order Yes, No, Ok where present
+    QStringList buttonTexts; // in the order Yes, No, Ok where present; a progress dialog's Cancel
+    int maximum = 0;         // progress dialog
     bool hasParent = false;
 };
 
@@ -49,6 +51,12 @@ public:
     std::function<bool()> readyToAnswer = [] { return true; };
     // The button to press in the export's own message boxes.
     QMessageBox::StandardButton messageAnswer = QMessageBox::Ok;
+    // A progress dialog is left to run, or cancelled as soon as it shows.
+    enum class ProgressAnswer { Wait, Cancel };
+    ProgressAnswer progressAnswer = ProgressAnswer::Wait;
+    // Called again and again while a progress dialog shows.
+    std::function<void()> whileProgressShows = [] {};
+    int highestProgress = -1;
 
     QList<SeenDialog> seen;
     int overwriteConfirmations = 0;
@@ -118,6 +126,17 @@ private:
                 // its own that this timer, still inside its slot, could not reach.
                 QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
             }
+        } else if (auto *progress = qobject_cast<QProgressDialog *>(modal)) {
+            if (progress != progressDescribed) {
+                progressDescribed = progress;
+                seen << describe(progress);
+            }
+            highestProgress = qMax(highestProgress, progress->value());
+            whileProgressShows();
+            if (progressAnswer == ProgressAnswer::Cancel) {
+                if (auto *cancel = progress->findChild<QPushButton *>())
+                    cancel->click();
+            }
         } else {
             SeenDialog other;
             other.title = modal->windowTitle();
@@ -157,7 +176,21 @@ private:
         return d;
     }
 
+    static SeenDialog describe(QProgressDialog *dialog)
+    {
+        SeenDialog d;
+        d.kind = SeenDialog::Progress;
+        d.title = dialog->windowTitle();
+        d.text = dialog->labelText();
+        if (auto *cancel = dialog->findChild<QPushButton *>())
+            d.buttonTexts << cancel->text();
+        d.maximum = dialog->maximum();
+        d.hasParent = dialog->parentWidget() != nullptr;
+        return d;
+    }
+
     QTimer timer;
+    QPointer<QProgressDialog> progressDescribed;
     QPointer<QFileDialog> described;
     QPointer<QFileDialog> answered;
 };

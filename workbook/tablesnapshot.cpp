@@ -6,9 +6,9 @@
 #include <cstring>
 
 namespace {
-// Large enough that the blocks are few, small enough that the last one's
-// unused tail does not matter.
-constexpr std::size_t BLOCK_BYTES = 1 << 20;
+// A day's log at 100 ms fits in a handful of blocks. Left uninitialised, the
+// unused tail of the last block takes address space but no memory.
+constexpr std::size_t BLOCK_BYTES = 8 << 20;
 } // namespace
 
 TableSnapshot TableSnapshot::of(const QAbstractItemModel &model)
@@ -28,7 +28,7 @@ TableSnapshot TableSnapshot::of(const QAbstractItemModel &model)
     for (int r = 0; r < rows; ++r) {
         snapshot.beginRow();
         for (int c = 0; c < snapshot.columns; ++c)
-            snapshot.append(model.data(model.index(r, c), Qt::DisplayRole).toString().toUtf8());
+            snapshot.append(model.data(model.index(r, c), Qt::DisplayRole).toString());
     }
     return snapshot;
 }
@@ -49,12 +49,39 @@ void TableSnapshot::beginRow()
     rowStarts.push_back(rowStart);
 }
 
-void TableSnapshot::append(const QByteArray &utf8)
+// Encoded straight into the block: a QByteArray per cell, made and freed
+// again, would be a good part of the snapshot's time on a long log.
+void TableSnapshot::append(const QString &text)
 {
-    char *to = room(std::size_t(utf8.size()) + 1);
-    for (const char byte : utf8) {
-        if (byte != '\0')
-            *to++ = byte;
+    const QChar *from = text.constData();
+    const QChar *const end = from + text.size();
+    char *to = room(std::size_t(text.size()) * 3 + 1);
+    while (from < end) {
+        char32_t code = from->unicode();
+        ++from;
+        if (QChar::isHighSurrogate(code) && from < end && from->isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(char16_t(code), from->unicode());
+            ++from;
+        } else if (QChar::isSurrogate(code)) {
+            code = QChar::ReplacementCharacter; // half a pair is no character
+        }
+        if (code == 0)
+            continue;
+        if (code < 0x80) {
+            *to++ = char(code);
+        } else if (code < 0x800) {
+            *to++ = char(0xC0 | code >> 6);
+            *to++ = char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            *to++ = char(0xE0 | code >> 12);
+            *to++ = char(0x80 | (code >> 6 & 0x3F));
+            *to++ = char(0x80 | (code & 0x3F));
+        } else {
+            *to++ = char(0xF0 | code >> 18);
+            *to++ = char(0x80 | (code >> 12 & 0x3F));
+            *to++ = char(0x80 | (code >> 6 & 0x3F));
+            *to++ = char(0x80 | (code & 0x3F));
+        }
     }
     *to++ = '\0';
     cursor = to;
@@ -68,8 +95,7 @@ char *TableSnapshot::room(std::size_t bytes)
         return cursor;
     const std::size_t rowSoFar = cursor ? std::size_t(cursor - rowStart) : 0;
     const std::size_t size = std::max(BLOCK_BYTES, rowSoFar + bytes);
-    blocks.push_back(std::make_unique<char[]>(size));
-    held += size;
+    blocks.emplace_back(new char[size]);
     char *block = blocks.back().get();
     if (rowSoFar > 0)
         std::memcpy(block, rowStart, rowSoFar);

@@ -2,6 +2,7 @@
 #define ZELMORA_TABLESNAPSHOT_H
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstddef>
 #include <memory>
@@ -28,12 +29,9 @@ public:
     // The header's texts (row -1) or a row's, one per column, each NUL-terminated.
     void texts(int row, std::vector<const char *> &out) const;
 
-    // Bytes held for the texts, for those who watch memory.
-    std::size_t bytesHeld() const { return held; }
-
 private:
     void beginRow();
-    void append(const QByteArray &utf8);
+    void append(const QString &text);
     char *room(std::size_t bytes);
 
     int columns = 0;
@@ -43,7 +41,6 @@ private:
     char *cursor = nullptr;
     char *blockEnd = nullptr;
     char *rowStart = nullptr;
-    std::size_t held = 0;
 };
 
 #endif

@@ -268,5 +268,5 @@ bool xlsxPackageIsComplete(const QByteArray &package)
 bool xlsxPackageFileIsComplete(const QString &fileName)
 {
     QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) && packageIsComplete(file);
+    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) && packageIsComplete(file);
 }

@@ -5,12 +5,19 @@
 //    same against a table that sizes to its contents and is given an empty row
 //    filled cell by cell;
 //  - the memory a row of the live table takes;
-//  - the time from the virtual meter's reply to the row being in the model.
+//  - both of these at each of several table sizes, by default 100,000 rows and
+//    864,000 (a day of logging at 100 ms): the tables are filled to the first
+//    size and measured, then filled on to the next and measured again, and the
+//    cost of a row at the largest size is set against that at the smallest;
+//  - the time from the virtual meter's reply to the row being in the model,
+//    at the largest size.
 //
 // usage: bench_live [rows] [appends] [polls]
+//   rows: one size, or sizes separated by commas (e.g. 100000,864000), each
+//         measured in turn in increasing order; default 100000,864000
 // It prints figures and ratios only: the exit status is 1 when the program
 // itself fails (a window that does not connect, a row that never comes), never
-// because of a figure.
+// because of a figure; 2 for a rows argument that is not a list of sizes.
 #include <QApplication>
 #include <QDateTime>
 #include <QEventLoop>
@@ -31,6 +38,7 @@
 #include <mutex>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -41,7 +49,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int DEFAULT_ROWS = 100000;
+// A session's worth of rows, and a day of logging at 100 ms.
+const std::vector<int> DEFAULT_ROWS{100000, 864000};
 constexpr int DEFAULT_APPENDS = 300;
 constexpr int DEFAULT_POLLS = 500;
 // Rounds and polls run first and thrown away: caches, the worker thread's
@@ -139,9 +148,12 @@ void flush(QTableView *view)
 }
 
 // A table beside the window: its own top-level window, with the viewport of
-// the window's live table.
+// the window's live table. The model is kept from one size to the next, the
+// view made afresh at each.
 struct Table {
-    const char *label;
+    const char *label = "";
+    bool windowLook = false;
+    QHeaderView::ResizeMode resizeMode = QHeaderView::Fixed;
     std::unique_ptr<QStandardItemModel> model;
     std::unique_ptr<QTableView> view;
     std::function<void()> append;
@@ -164,23 +176,26 @@ void lookLike(QTableView &view, QTableView &live)
     view.verticalHeader()->setVisible(live.verticalHeader()->isVisible());
 }
 
-// A model holding the same texts as the window's live table, each its own
-// copy, as they would be if they had come from the meter: shared texts would
-// make its rows look cheaper than they are.
-std::unique_ptr<QStandardItemModel> copyOf(const QStandardItemModel &live)
+// Brings a model up to the window's live table, or to its first `rows` rows:
+// the texts of the rows it does not have yet, each its own copy, as they would
+// be if they had come from the meter: shared texts would make its rows look
+// cheaper than they are. Both tables take the same timed rows, so the counts
+// stay in step.
+void catchUp(QStandardItemModel &model, const QStandardItemModel &live, int rows = -1)
 {
-    auto model = std::make_unique<QStandardItemModel>();
-    model->setColumnCount(live.columnCount());
-    model->setHorizontalHeaderLabels(HEADER_LABELS);
-    for (int r = 0; r < live.rowCount(); ++r) {
+    if (model.columnCount() != live.columnCount()) {
+        model.setColumnCount(live.columnCount());
+        model.setHorizontalHeaderLabels(HEADER_LABELS);
+    }
+    const int end = rows < 0 ? live.rowCount() : std::min(rows, live.rowCount());
+    for (int r = model.rowCount(); r < end; ++r) {
         QStringList texts;
         for (int c = 0; c < live.columnCount(); ++c) {
             const QString text = live.item(r, c)->text();
             texts << QString(text.unicode(), text.size());
         }
-        model->appendRow(finishedRow(texts));
+        model.appendRow(finishedRow(texts));
     }
-    return model;
 }
 
 int fail(const char *why)
@@ -218,6 +233,37 @@ int argument(int argc, char **argv, int index, int fallback)
     return value > 0 ? value : fallback;
 }
 
+// The table sizes, increasing, since the tables only ever grow; empty when
+// the argument is not a list of positive numbers.
+std::vector<int> sizesArgument(int argc, char **argv, int index)
+{
+    if (argc <= index)
+        return DEFAULT_ROWS;
+    std::vector<int> sizes;
+    for (const QByteArray &item : QByteArray(argv[index]).split(',')) {
+        bool ok = false;
+        const int size = item.trimmed().toInt(&ok);
+        if (!ok || size <= 0)
+            return {};
+        sizes.push_back(size);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+    return sizes;
+}
+
+// What one table size showed.
+struct SizeResult {
+    int rows = 0;
+    double fillSeconds = 0;
+    double fillRows = 0;
+    double windowBytesPerRow = 0;
+    double bareBytesPerRow = 0;
+    std::vector<double> medianUs;
+    std::vector<double> medianRatio;
+    std::vector<double> medianToAnchor;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -227,7 +273,11 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
 
-    const int rows = argument(argc, argv, 1, DEFAULT_ROWS);
+    const std::vector<int> sizes = sizesArgument(argc, argv, 1);
+    if (sizes.empty()) {
+        std::fprintf(stderr, "usage: bench_live [rows[,rows...]] [appends] [polls]\n");
+        return 2;
+    }
     const int appends = argument(argc, argv, 2, DEFAULT_APPENDS);
     const int polls = argument(argc, argv, 3, DEFAULT_POLLS);
 
@@ -240,59 +290,42 @@ int main(int argc, char **argv)
     }
     flush(liveView);
 
-    // ---- Filling: the window's rows go in as live rows do -------------------
-    const long rssBefore = rssKiB();
-    const auto fillStart = Clock::now();
-    for (int r = 0; r < rows; ++r) {
-        const Sample s = sampleFor(r);
-        w.handleRealTimeFinish({s.mode}, {s.range}, {s.value});
-    }
-    flush(liveView);
-    const double fillSeconds = std::chrono::duration<double>(Clock::now() - fillStart).count();
-    const long rssAfter = rssKiB();
-    if (w.liveModel()->rowCount() != rows) {
-        return fail("the window did not take every row");
-    }
-    const double bytesPerRow = double(rssAfter - rssBefore) * 1024.0 / rows;
-
-    // The same rows in a bare model, for the memory of the model alone.
-    const long rssBareBefore = rssKiB();
-    std::unique_ptr<QStandardItemModel> bareModel = copyOf(*w.liveModel());
-    const double bareBytesPerRow = double(rssKiB() - rssBareBefore) * 1024.0 / rows;
-
-    // ---- The GUI thread's cost of a row -------------------------------------
     const Sample timed{QString::fromUtf8("自动"), QString::fromUtf8("10mΩ"), QString::fromUtf8("12.345mΩ")};
     const QStringList modeList{timed.mode};
     const QStringList rangeList{timed.range};
     const QStringList valueList{timed.value};
 
-    Table window{"the window (handleRealTimeFinish)", nullptr, nullptr, {}, {}};
+    Table window;
+    window.label = "the window (handleRealTimeFinish)";
     window.append = [&] {
         w.handleRealTimeFinish(modeList, rangeList, valueList);
         flush(liveView);
     };
 
-    auto makeTable = [&](const char *label, bool windowLook, QHeaderView::ResizeMode mode,
-                         std::unique_ptr<QStandardItemModel> model) {
+    auto makeTable = [](const char *label, bool windowLook, QHeaderView::ResizeMode mode) {
         auto t = std::make_unique<Table>();
         t->label = label;
-        t->model = model ? std::move(model) : copyOf(*w.liveModel());
-        t->view = std::make_unique<QTableView>();
-        if (windowLook)
-            lookLike(*t->view, *liveView);
-        t->view->setModel(t->model.get());
-        t->view->horizontalHeader()->setSectionResizeMode(mode);
-        t->view->resize(liveView->size());
-        t->view->show();
-        t->view->scrollToBottom();
-        flush(t->view.get());
+        t->windowLook = windowLook;
+        t->resizeMode = mode;
+        t->model = std::make_unique<QStandardItemModel>();
         return t;
     };
+    auto showTable = [&](Table &t) {
+        t.view = std::make_unique<QTableView>();
+        if (t.windowLook)
+            lookLike(*t.view, *liveView);
+        t.view->setModel(t.model.get());
+        t.view->horizontalHeader()->setSectionResizeMode(t.resizeMode);
+        t.view->resize(liveView->size());
+        t.view->show();
+        t.view->scrollToBottom();
+        flush(t.view.get());
+    };
 
-    auto bare = makeTable("bare table, fixed sections (baseline)", true, QHeaderView::Fixed, std::move(bareModel));
-    auto plain = makeTable("plain QTableView, default look, fixed sections", false, QHeaderView::Fixed, nullptr);
-    auto atOnce = makeTable("finished row at once, sized to contents", true, QHeaderView::ResizeToContents, nullptr);
-    auto byCell = makeTable("empty row filled cell by cell, sized to contents", true, QHeaderView::ResizeToContents, nullptr);
+    auto bare = makeTable("bare table, fixed sections (baseline)", true, QHeaderView::Fixed);
+    auto plain = makeTable("plain QTableView, default look, fixed sections", false, QHeaderView::Fixed);
+    auto atOnce = makeTable("finished row at once, sized to contents", true, QHeaderView::ResizeToContents);
+    auto byCell = makeTable("empty row filled cell by cell, sized to contents", true, QHeaderView::ResizeToContents);
 
     for (Table *t : {bare.get(), plain.get(), atOnce.get()}) {
         t->append = [t, &timed] {
@@ -311,26 +344,113 @@ int main(int argc, char **argv)
         flush(t->view.get());
     };
 
-    std::vector<Table *> tables{bare.get(), &window, plain.get(), atOnce.get(), byCell.get()};
-    std::vector<std::vector<double>> ratios(tables.size());
-    for (int round = 0; round < WARM_UP + appends; ++round) {
-        std::vector<double> us(tables.size());
-        // Each table takes its turn at each place in the order.
-        for (size_t k = 0; k < tables.size(); ++k) {
-            const size_t i = (k + size_t(round)) % tables.size();
-            const auto t0 = Clock::now();
-            tables[i]->append();
-            us[i] = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    // Two phases minutes apart differ by whatever else the machine was doing,
+    // more than a row's cost differs between sizes: a bare table kept at the
+    // first size joins the later rounds, so that each size is set against the
+    // first through ratios measured side by side.
+    auto anchor = makeTable("bare table, fixed sections, kept at the first size", true, QHeaderView::Fixed);
+    anchor->append = [t = anchor.get(), &timed] {
+        t->model->appendRow(finishedRow(rowTexts(t->model->rowCount(), timed)));
+        t->view->scrollToBottom();
+        flush(t->view.get());
+    };
+
+    const std::vector<Table *> tables{bare.get(), &window, plain.get(), atOnce.get(), byCell.get()};
+    std::vector<Table *> beside{bare.get(), plain.get(), atOnce.get(), byCell.get()};
+
+    // Memory is counted over all the rows filled so far, so that the figure at
+    // a size is that of a table of that size.
+    long long windowGrowthKiB = 0;
+    long long windowRowsFilled = 0;
+    long long bareGrowthKiB = 0;
+    long long bareRowsCopied = 0;
+    std::vector<SizeResult> results;
+
+    for (const int size : sizes) {
+        SizeResult result;
+        // The timed rows of the size before may already have passed this one.
+        const int from = w.liveModel()->rowCount();
+        result.rows = std::max(size, from);
+
+        // ---- Filling: the window's rows go in as live rows do ---------------
+        // The views of the size before leave freed memory behind, their
+        // backing stores above all: handed back first, it is counted again
+        // when the rows take it, instead of hiding a share of their growth.
+        malloc_trim(0);
+        const long rssBefore = rssKiB();
+        const auto fillStart = Clock::now();
+        for (int r = from; r < result.rows; ++r) {
+            const Sample s = sampleFor(r);
+            w.handleRealTimeFinish({s.mode}, {s.range}, {s.value});
         }
-        if (round < WARM_UP)
-            continue;
-        for (size_t i = 0; i < tables.size(); ++i) {
-            tables[i]->us.push_back(us[i]);
-            ratios[i].push_back(us[i] / us[0]);
+        flush(liveView);
+        result.fillSeconds = std::chrono::duration<double>(Clock::now() - fillStart).count();
+        result.fillRows = result.rows - from;
+        windowGrowthKiB += rssKiB() - rssBefore;
+        windowRowsFilled += result.rows - from;
+        if (w.liveModel()->rowCount() != result.rows) {
+            return fail("the window did not take every row");
         }
-    }
-    if (w.liveModel()->rowCount() != rows + WARM_UP + appends) {
-        return fail("the window dropped a timed row");
+        result.windowBytesPerRow = windowRowsFilled ? double(windowGrowthKiB) * 1024.0 / double(windowRowsFilled) : 0;
+
+        // The same rows in a bare model, for the memory of the model alone.
+        malloc_trim(0);
+        const long rssBareBefore = rssKiB();
+        const int bareFrom = bare->model->rowCount();
+        catchUp(*bare->model, *w.liveModel());
+        bareGrowthKiB += rssKiB() - rssBareBefore;
+        bareRowsCopied += bare->model->rowCount() - bareFrom;
+        result.bareBytesPerRow = bareRowsCopied ? double(bareGrowthKiB) * 1024.0 / double(bareRowsCopied) : 0;
+
+        for (Table *t : beside) {
+            if (t != anchor.get())
+                catchUp(*t->model, *w.liveModel());
+            showTable(*t);
+        }
+
+        // ---- The GUI thread's cost of a row ---------------------------------
+        // At the first size the bare table is its own anchor.
+        std::vector<Table *> order = tables;
+        if (!results.empty())
+            order.push_back(anchor.get());
+        const size_t anchorAt = results.empty() ? 0 : order.size() - 1;
+        std::vector<std::vector<double>> ratios(order.size());
+        std::vector<std::vector<double>> toAnchor(order.size());
+        for (Table *t : order)
+            t->us.clear();
+        for (int round = 0; round < WARM_UP + appends; ++round) {
+            std::vector<double> us(order.size());
+            // Each table takes its turn at each place in the order.
+            for (size_t k = 0; k < order.size(); ++k) {
+                const size_t i = (k + size_t(round)) % order.size();
+                const auto t0 = Clock::now();
+                order[i]->append();
+                us[i] = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+            }
+            if (round < WARM_UP)
+                continue;
+            for (size_t i = 0; i < order.size(); ++i) {
+                order[i]->us.push_back(us[i]);
+                ratios[i].push_back(us[i] / us[0]);
+                toAnchor[i].push_back(us[i] / us[anchorAt]);
+            }
+        }
+        if (w.liveModel()->rowCount() != result.rows + WARM_UP + appends) {
+            return fail("the window dropped a timed row");
+        }
+        for (size_t i = 0; i < order.size(); ++i) {
+            result.medianUs.push_back(median(order[i]->us));
+            result.medianRatio.push_back(median(ratios[i]));
+            result.medianToAnchor.push_back(median(toAnchor[i]));
+        }
+        for (Table *t : beside)
+            t->view.reset();
+
+        if (results.empty() && sizes.size() > 1) {
+            catchUp(*anchor->model, *w.liveModel(), result.rows);
+            beside.push_back(anchor.get());
+        }
+        results.push_back(std::move(result));
     }
 
     // ---- From the meter's reply to the row in the model ---------------------
@@ -426,25 +546,68 @@ int main(int argc, char **argv)
     }
 
     // ---- Report -------------------------------------------------------------
-    std::printf("bench_live: %d rows already in every table, %d timed appends each, interleaved round by round\n",
-                rows, appends);
-    std::printf("(fill through handleRealTimeFinish, repaint deferred: %.2f s, %.1f us a row)\n\n", fillSeconds,
-                fillSeconds * 1e6 / rows);
-    std::printf("GUI-thread cost of one live row, repaint included\n");
-    std::printf("  %-50s %10s %14s\n", "table", "median us", "median ratio");
+    const SizeResult &first = results.front();
+    const SizeResult &last = results.back();
+    const bool compared = results.size() > 1;
+    std::printf("bench_live: %d timed appends per table at each size, interleaved round by round\n", appends);
+    std::printf("(fill through handleRealTimeFinish, repaint deferred:");
+    for (const SizeResult &r : results) {
+        std::printf("%s to %d rows %.2f s, %.1f us a row", &r == &first ? "" : ";", r.rows, r.fillSeconds,
+                    r.fillRows > 0 ? r.fillSeconds * 1e6 / r.fillRows : 0.0);
+    }
+    std::printf(")\n\n");
+
+    std::printf("GUI-thread cost of one live row, repaint included: median us, and median ratio to the bare\n"
+                "table of the same size\n");
+    if (compared) {
+        std::printf("last, the cost at %d rows over that at %d, each measured beside a bare table of %d rows:\n"
+                    "(ratio to it at %d rows) / (ratio to it at %d rows)\n",
+                    last.rows, first.rows, first.rows, last.rows, first.rows);
+    }
+    std::printf("  %-50s", "");
+    for (const SizeResult &r : results)
+        std::printf(" %18s", (QByteArray::number(r.rows) + " rows").constData());
+    if (compared)
+        std::printf(" %14s", (QByteArray::number(last.rows) + "/" + QByteArray::number(first.rows)).constData());
+    std::printf("\n  %-50s", "table");
+    for (size_t k = 0; k < results.size(); ++k)
+        std::printf(" %10s %7s", "us", "ratio");
+    std::printf("\n");
     for (size_t i = 0; i < tables.size(); ++i) {
-        std::printf("  %-50s %10.1f %14.2f", tables[i]->label, median(tables[i]->us), median(ratios[i]));
-        if (tables[i] == &window) {
-            const double r = median(ratios[i]);
-            std::printf("   goal <= %.1fx: %s", GUI_GOAL, r <= GUI_GOAL ? "met" : "MISSED");
-        }
+        std::printf("  %-50s", tables[i]->label);
+        for (const SizeResult &r : results)
+            std::printf(" %10.1f %7.2f", r.medianUs[i], r.medianRatio[i]);
+        if (compared)
+            std::printf(" %14.2f", last.medianToAnchor[i] / first.medianToAnchor[i]);
         std::printf("\n");
     }
-    std::printf("\nMemory per row at %d rows (VmRSS)\n", rows);
-    std::printf("  %-50s %10.0f B\n", "the window's live table (model + view)", bytesPerRow);
-    std::printf("  %-50s %10.0f B\n", "the same rows in a bare model", bareBytesPerRow);
+    if (compared) {
+        const QByteArray label = "bare table, fixed sections, kept at " + QByteArray::number(first.rows) + " rows";
+        std::printf("  %-50s %18s", label.constData(), "");
+        for (size_t k = 1; k < results.size(); ++k)
+            std::printf(" %10.1f %7.2f", results[k].medianUs.back(), results[k].medianRatio.back());
+        std::printf("\n");
+    }
+    std::printf("  the window's ratio, goal <= %.1fx:", GUI_GOAL);
+    for (const SizeResult &r : results) {
+        std::printf("%s %s at %d rows", &r == &first ? "" : ",", r.medianRatio[1] <= GUI_GOAL ? "met" : "MISSED",
+                    r.rows);
+    }
+    std::printf("\n");
+
+    std::printf("\nMemory per row (VmRSS)\n");
+    std::printf("  %-50s", "");
+    for (const SizeResult &r : results)
+        std::printf(" %14s", (QByteArray::number(r.rows) + " rows").constData());
+    std::printf("\n  %-50s", "the window's live table (model + view)");
+    for (const SizeResult &r : results)
+        std::printf(" %12.0f B", r.windowBytesPerRow);
+    std::printf("\n  %-50s", "the same rows in a bare model");
+    for (const SizeResult &r : results)
+        std::printf(" %12.0f B", r.bareBytesPerRow);
+    std::printf("\n");
     std::printf("\nReply to row in the model, repaint excluded (%zu polls, %d rows in the table%s)\n",
-                latencyMs.size(), rows + WARM_UP + appends, timerStopped ? "" : ", sample timer running");
+                latencyMs.size(), last.rows + WARM_UP + appends, timerStopped ? "" : ", sample timer running");
     const double p50 = median(latencyMs);
     const double p99 = percentile(latencyMs, 99);
     std::printf("  median %.3f ms   p99 %.3f ms   max %.3f ms   goal < %.1f ms: %s\n", p50, p99,
