@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -14,7 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <memory>
+#include <atomic>
 #include <thread>
 
 #include "tablesnapshot.h"
@@ -90,41 +89,45 @@ SaveOutcome MainWindow::saveShowingProgress(const TableSnapshot &table, const QS
 {
     SaveProgress progress;
     SaveOutcome outcome = SaveOutcome::Failed;
+    std::atomic<bool> done{false};
     QEventLoop waiting;
     std::thread writer([&] {
         outcome = saveTableWorkbook(table, name, &progress);
+        done.store(true);
         QMetaObject::invokeMethod(&waiting, "quit", Qt::QueuedConnection);
     });
 
-    std::unique_ptr<QProgressDialog> dialog;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer update;
-    update.setInterval(PROGRESS_UPDATE_MS);
-    connect(&update, &QTimer::timeout, &waiting, [&] {
-        if (!dialog && elapsed.elapsed() >= PROGRESS_DELAY_MS) {
-            dialog = std::make_unique<QProgressDialog>(this);
-            // The rows written so far, as numbers: a percentage says little
-            // about a log that is still growing in the window.
-            auto *bar = new QProgressBar(dialog.get());
-            bar->setFormat(QStringLiteral("%v / %m"));
-            dialog->setBar(bar);
-            dialog->setLabelText(tr("正在保存…"));
-            dialog->setCancelButtonText(tr("取消"));
-            dialog->setRange(0, table.rowCount());
-            dialog->setWindowModality(Qt::WindowModal);
-            dialog->setAutoReset(false);
-            dialog->setAutoClose(false);
-            dialog->setMinimumDuration(0);
-            connect(dialog.get(), &QProgressDialog::canceled, &waiting,
-                    [&progress] { progress.cancelRequested.store(true); });
-            dialog->show();
-        }
-        if (dialog && !progress.cancelRequested.load())
-            dialog->setValue(progress.rowsWritten.load());
-    });
-    update.start();
-    waiting.exec();
+    // Until the progress shows, clicks and keys wait: a second save, a
+    // cleared table or a closed window must not cut into this one.
+    QTimer::singleShot(PROGRESS_DELAY_MS, &waiting, &QEventLoop::quit);
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+
+    if (!done.load()) {
+        // From here the dialog, modal to the window, keeps the window's input away.
+        QProgressDialog dialog(this);
+        // The rows written so far, as numbers: a percentage says little
+        // about a log that is still growing in the window.
+        auto *bar = new QProgressBar(&dialog);
+        bar->setFormat(QStringLiteral("%v / %m"));
+        dialog.setBar(bar);
+        dialog.setLabelText(tr("正在保存…"));
+        dialog.setCancelButtonText(tr("取消"));
+        dialog.setRange(0, table.rowCount());
+        dialog.setWindowModality(Qt::WindowModal);
+        dialog.setAutoReset(false);
+        dialog.setAutoClose(false);
+        dialog.setMinimumDuration(0);
+        connect(&dialog, &QProgressDialog::canceled, &waiting, [&progress] { progress.cancelRequested.store(true); });
+        QTimer update;
+        connect(&update, &QTimer::timeout, &dialog, [&] {
+            if (!progress.cancelRequested.load())
+                dialog.setValue(progress.rowsWritten.load());
+        });
+        update.start(PROGRESS_UPDATE_MS);
+        dialog.show();
+        while (!done.load())
+            waiting.exec();
+    }
     writer.join();
     return outcome;
 }
