@@ -16,15 +16,13 @@ TableSnapshot TableSnapshot::of(const QAbstractItemModel &model)
     TableSnapshot snapshot;
     const int rows = model.rowCount();
     snapshot.columns = model.columnCount();
+    snapshot.rowStarts.reserve(std::size_t(std::max(rows, 0)) + 1);
 
-    for (int c = 0; c < snapshot.columns; ++c) {
-        QByteArray text = model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toUtf8();
-        text.replace('\0', QByteArray());
-        snapshot.header += text;
-        snapshot.header += '\0';
-    }
+    // The header is packed as the first row.
+    snapshot.beginRow();
+    for (int c = 0; c < snapshot.columns; ++c)
+        snapshot.append(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
 
-    snapshot.rowStarts.reserve(std::size_t(std::max(rows, 0)));
     for (int r = 0; r < rows; ++r) {
         snapshot.beginRow();
         for (int c = 0; c < snapshot.columns; ++c)
@@ -36,7 +34,7 @@ TableSnapshot TableSnapshot::of(const QAbstractItemModel &model)
 void TableSnapshot::texts(int row, std::vector<const char *> &out) const
 {
     out.clear();
-    const char *text = row < 0 ? header.constData() : rowStarts[std::size_t(row)];
+    const char *text = rowStarts[std::size_t(row + 1)];
     for (int c = 0; c < columns; ++c) {
         out.push_back(text);
         text += std::strlen(text) + 1;
@@ -49,39 +47,13 @@ void TableSnapshot::beginRow()
     rowStarts.push_back(rowStart);
 }
 
-// Encoded straight into the block: a QByteArray per cell, made and freed
-// again, would be a good part of the snapshot's time on a long log.
 void TableSnapshot::append(const QString &text)
 {
-    const QChar *from = text.constData();
-    const QChar *const end = from + text.size();
-    char *to = room(std::size_t(text.size()) * 3 + 1);
-    while (from < end) {
-        char32_t code = from->unicode();
-        ++from;
-        if (QChar::isHighSurrogate(code) && from < end && from->isLowSurrogate()) {
-            code = QChar::surrogateToUcs4(char16_t(code), from->unicode());
-            ++from;
-        } else if (QChar::isSurrogate(code)) {
-            code = QChar::ReplacementCharacter; // half a pair is no character
-        }
-        if (code == 0)
-            continue;
-        if (code < 0x80) {
-            *to++ = char(code);
-        } else if (code < 0x800) {
-            *to++ = char(0xC0 | code >> 6);
-            *to++ = char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            *to++ = char(0xE0 | code >> 12);
-            *to++ = char(0x80 | (code >> 6 & 0x3F));
-            *to++ = char(0x80 | (code & 0x3F));
-        } else {
-            *to++ = char(0xF0 | code >> 18);
-            *to++ = char(0x80 | (code >> 12 & 0x3F));
-            *to++ = char(0x80 | (code >> 6 & 0x3F));
-            *to++ = char(0x80 | (code & 0x3F));
-        }
+    const QByteArray utf8 = text.toUtf8();
+    char *to = room(std::size_t(utf8.size()) + 1);
+    for (const char byte : utf8) {
+        if (byte != '\0')
+            *to++ = byte;
     }
     *to++ = '\0';
     cursor = to;
@@ -100,8 +72,7 @@ char *TableSnapshot::room(std::size_t bytes)
     if (rowSoFar > 0)
         std::memcpy(block, rowStart, rowSoFar);
     rowStart = block;
-    if (!rowStarts.empty())
-        rowStarts.back() = rowStart;
+    rowStarts.back() = rowStart;
     cursor = block + rowSoFar;
     blockEnd = block + size;
     return cursor;

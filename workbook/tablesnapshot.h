@@ -1,7 +1,6 @@
 #ifndef ZELMORA_TABLESNAPSHOT_H
 #define ZELMORA_TABLESNAPSHOT_H
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -23,19 +22,20 @@ public:
     // Reads the model once, without returning to the event loop.
     static TableSnapshot of(const QAbstractItemModel &model);
 
-    int rowCount() const { return int(rowStarts.size()); }
+    int rowCount() const { return int(rowStarts.size()) - 1; }
     int columnCount() const { return columns; }
 
     // The header's texts (row -1) or a row's, one per column, each NUL-terminated.
+    // The pointers stay valid as long as the snapshot.
     void texts(int row, std::vector<const char *> &out) const;
 
 private:
+    TableSnapshot() = default;
     void beginRow();
     void append(const QString &text);
     char *room(std::size_t bytes);
 
     int columns = 0;
-    QByteArray header;
     std::vector<std::unique_ptr<char[]>> blocks;
     std::vector<const char *> rowStarts;
     char *cursor = nullptr;
