@@ -26,3 +26,28 @@ add_test(NAME windows_installers
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/try-installers ${PROJECT_BINARY_DIR}
           ${CMAKE_CROSSCOMPILING_EMULATOR} ${CMAKE_CURRENT_BINARY_DIR}/installers)
 set_tests_properties(windows_installers PROPERTIES LABELS package TIMEOUT 600)
+
+# The Windows program against a meter on a real HID stack: inside the test
+# machine, Wine's HID bus turns the UHID meter's hidraw node into a Windows HID
+# device, and Wine's Plug and Play sends the arrival and removal broadcasts.
+# The window test links the real hidapi DLL and the real pause.
+if(TARGET hidapi::winapi)
+  add_executable(zelmora_wine_window_test
+    guest/wine_window_test.cpp guest/meterlink.cpp guest/meterlink.h)
+  target_link_libraries(zelmora_wine_window_test PRIVATE
+    zelmora_core hidapi::winapi zelmora_pause Qt5::Test)
+  set_target_properties(zelmora_wine_window_test PROPERTIES OUTPUT_NAME wine-window-test)
+
+  add_test(NAME wine_guest_hid_stack
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/guest/run-wine-guest
+      --work-dir ${CMAKE_CURRENT_BINARY_DIR}/wine-guest-machine
+      --deployed ${stage}
+      --window-test $<TARGET_FILE:zelmora_wine_window_test>
+      --dll $<TARGET_FILE:Qt5::Test>
+      --wine-run ${CMAKE_CROSSCOMPILING_EMULATOR}
+      --wine64 ${ZELMORA_WINE64})
+  # Boot, Wine's start in the guest and one plug cycle take about six minutes
+  # under software emulation; the runner calls the machine hung after ten.
+  set_tests_properties(wine_guest_hid_stack PROPERTIES
+    LABELS guest FIXTURES_REQUIRED deployed_folder TIMEOUT 660)
+endif()

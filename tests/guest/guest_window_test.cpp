@@ -7,7 +7,7 @@
 // the middle of a poll, plug in again.
 
 #include "mainwindow.h"
-#include "meterprocess.h"
+#include "meterlink.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -100,7 +100,7 @@ private:
     }
 
     std::unique_ptr<MainWindow> window;
-    MeterProcess meter;
+    MeterLink meter;
     QTimer eventLoopWatch;
     QStringList messageBoxes;
     QPointer<QMessageBox> shownBox;
@@ -125,7 +125,7 @@ void GuestWindowTest::initTestCase()
     eventLoopWatch.start(20);
     sinceLastTurn.start();
 
-    QVERIFY2(meter.start({QStringLiteral("--unplugged")}, 10000), "the UHID meter did not start");
+    QVERIFY2(meter.startProcess({QStringLiteral("--unplugged")}, 10000), "the UHID meter did not start");
     window = std::make_unique<MainWindow>();
     window->show();
 }

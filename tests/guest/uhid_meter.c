@@ -19,7 +19,8 @@
  *   other plugged, other unplugged       the unrelated device's
  *   command XX                           a command the meter recognised
  *   unknown N                            an output report without a command frame
- *   malformed XX XX ...                  a command not written as 00 05 AB CD 05 00 code
+ *   malformed XX XX ...                  a command not written as 00 05 AB CD 05 00 code,
+ *                                        alone or padded with zeros to 65 bytes
  *   overlap XX                           a command written while an answer was still due
  */
 
@@ -168,6 +169,15 @@ static void send_reply(struct meter *m, const struct meter_reply *reply)
     }
 }
 
+static int zero_from(const uint8_t *data, size_t from, size_t size)
+{
+    for (size_t i = from; i < size; ++i) {
+        if (data[i] != 0)
+            return 0;
+    }
+    return 1;
+}
+
 static void handle_output(struct meter *m, const uint8_t *data, size_t size)
 {
     const int code = meter_find_command(data, size);
@@ -177,9 +187,12 @@ static void handle_output(struct meter *m, const uint8_t *data, size_t size)
     }
     printf("command %02X\n", code);
     /* The meter finds its frame anywhere, but the program is meant to write
-     * exactly the report number, the frame's byte count and the frame. */
+     * exactly the report number, the frame's byte count and the frame. The
+     * Windows HID stack pads every output report to the device's full length
+     * with zeros, as it would for a real meter: that is the same command. */
     static const uint8_t expected_head[6] = {0x00, 0x05, 0xAB, 0xCD, 0x05, 0x00};
-    if (size != 7 || memcmp(data, expected_head, sizeof expected_head) != 0) {
+    if (!(size == 7 || (size == 1 + METER_REPORT_SIZE && zero_from(data, 7, size))) ||
+        memcmp(data, expected_head, sizeof expected_head) != 0) {
         printf("malformed");
         for (size_t i = 0; i < size && i < 16; ++i)
             printf(" %02X", data[i]);

@@ -1,43 +1,44 @@
-#include "meterprocess.h"
+#include "meterlink.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QThread>
-
-namespace {
 
 // Keeps the window's event loop turning while waiting: hot-plug events,
 // queued worker results and the meter's own output all arrive through it.
 template <typename Condition>
-bool spinUntil(Condition done, int timeoutMs)
+bool MeterLink::spinUntil(Condition done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
+    for (;;) {
+        collect();
+        if (done())
+            return true;
         // A start sequence can hold the event loop for seconds; what arrived
         // meanwhile still counts.
         const bool last = deadline.hasExpired();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (last)
+        if (last) {
+            collect();
             return done();
+        }
         QThread::msleep(5);
     }
-    return true;
 }
 
-} // namespace
-
-MeterProcess::MeterProcess(QObject *parent) : QObject(parent)
+MeterLink::MeterLink(QObject *parent) : QObject(parent)
 {
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(&process, &QProcess::readyReadStandardOutput, this, &MeterProcess::collect);
+    connect(&process, &QProcess::readyReadStandardOutput, this, &MeterLink::collect);
 }
 
-MeterProcess::~MeterProcess()
+MeterLink::~MeterLink()
 {
     quit(2000);
 }
 
-bool MeterProcess::start(const QStringList &arguments, int timeoutMs)
+bool MeterLink::startProcess(const QStringList &arguments, int timeoutMs)
 {
     process.start(QStringLiteral("uhid-meter"), arguments);
     if (!process.waitForStarted(timeoutMs))
@@ -45,10 +46,26 @@ bool MeterProcess::start(const QStringList &arguments, int timeoutMs)
     return waitForEvent(QStringLiteral("ready"), 0, timeoutMs);
 }
 
-bool MeterProcess::send(const QString &line, int timeoutMs)
+bool MeterLink::attachFiles(const QString &folder, int timeoutMs)
+{
+    const QDir dir(folder);
+    control.setFileName(dir.filePath(QStringLiteral("control")));
+    eventFile.setFileName(dir.filePath(QStringLiteral("events")));
+    if (!control.open(QIODevice::WriteOnly | QIODevice::Append) || !eventFile.open(QIODevice::ReadOnly))
+        return false;
+    return waitForEvent(QStringLiteral("ready"), 0, timeoutMs);
+}
+
+bool MeterLink::send(const QString &line, int timeoutMs)
 {
     const int from = mark();
-    process.write(line.toUtf8() + '\n');
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (control.isOpen()) {
+        control.write(bytes);
+        control.flush();
+    } else {
+        process.write(bytes);
+    }
     const QString ok = QStringLiteral("ok ") + line;
     const QString refused = QStringLiteral("error ") + line;
     spinUntil([&] { return events.indexOf(ok, from) >= 0 || events.indexOf(refused, from) >= 0; },
@@ -56,20 +73,28 @@ bool MeterProcess::send(const QString &line, int timeoutMs)
     return events.indexOf(ok, from) >= 0;
 }
 
-bool MeterProcess::waitForEvent(const QString &prefix, int fromMark, int timeoutMs)
+bool MeterLink::waitForEvent(const QString &prefix, int fromMark, int timeoutMs)
 {
     return spinUntil([&] { return find(prefix, fromMark) >= 0; }, timeoutMs);
 }
 
-void MeterProcess::drain()
+void MeterLink::drain()
 {
-    while (process.waitForReadyRead(100)) {
+    if (!control.isOpen()) {
+        while (process.waitForReadyRead(100)) {
+        }
     }
     collect();
 }
 
-void MeterProcess::quit(int timeoutMs)
+void MeterLink::quit(int timeoutMs)
 {
+    if (control.isOpen()) {
+        // The guest ends the meter itself once the test is over.
+        control.close();
+        eventFile.close();
+        return;
+    }
     if (process.state() == QProcess::NotRunning)
         return;
     process.write("quit\n");
@@ -79,7 +104,7 @@ void MeterProcess::quit(int timeoutMs)
     process.waitForFinished(timeoutMs);
 }
 
-int MeterProcess::count(const QString &prefix, int fromMark) const
+int MeterLink::count(const QString &prefix, int fromMark) const
 {
     int n = 0;
     for (int i = fromMark; i < events.size(); ++i) {
@@ -89,9 +114,17 @@ int MeterProcess::count(const QString &prefix, int fromMark) const
     return n;
 }
 
-void MeterProcess::collect()
+void MeterLink::collect()
 {
-    partialLine += process.readAllStandardOutput();
+    if (eventFile.isOpen())
+        takeLines(eventFile.readAll());
+    else
+        takeLines(process.readAllStandardOutput());
+}
+
+void MeterLink::takeLines(const QByteArray &bytes)
+{
+    partialLine += bytes;
     int newline;
     while ((newline = partialLine.indexOf('\n')) >= 0) {
         events << QString::fromUtf8(partialLine.left(newline));
@@ -99,7 +132,7 @@ void MeterProcess::collect()
     }
 }
 
-int MeterProcess::find(const QString &prefix, int fromMark) const
+int MeterLink::find(const QString &prefix, int fromMark) const
 {
     for (int i = fromMark; i < events.size(); ++i) {
         if (events.at(i).startsWith(prefix))

@@ -1,22 +1,28 @@
-#ifndef ZELMORA_GUEST_METERPROCESS_H
-#define ZELMORA_GUEST_METERPROCESS_H
+#ifndef ZELMORA_GUEST_METERLINK_H
+#define ZELMORA_GUEST_METERLINK_H
 
+#include <QFile>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
 
-// Runs the UHID meter as a child process and speaks its line protocol: control
-// lines go to its standard input, its events are collected from its standard
-// output while the event loop runs.
-class MeterProcess : public QObject
+// Speaks the UHID meter's line protocol: control lines go to it, its events
+// are collected while the event loop runs. The Linux window test runs the
+// meter as its child; under Wine, where a Windows program cannot hold a Unix
+// program's pipes, the guest runs it with its input and output on two files
+// in a folder, and this side appends to one and reads the other.
+class MeterLink : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit MeterProcess(QObject *parent = nullptr);
-    ~MeterProcess() override;
+    explicit MeterLink(QObject *parent = nullptr);
+    ~MeterLink() override;
 
-    bool start(const QStringList &arguments, int timeoutMs);
+    bool startProcess(const QStringList &arguments, int timeoutMs);
+    // The folder holds "control" (appended to) and "events" (read).
+    bool attachFiles(const QString &folder, int timeoutMs);
+
     // Sends one control line and waits until the meter says it took effect.
     bool send(const QString &line, int timeoutMs = 5000);
     // Waits for an event line that starts with prefix, among those after mark.
@@ -33,9 +39,14 @@ public:
 
 private:
     void collect();
+    void takeLines(const QByteArray &bytes);
     int find(const QString &prefix, int fromMark) const;
+    template <typename Condition>
+    bool spinUntil(Condition done, int timeoutMs);
 
     QProcess process;
+    QFile control;
+    QFile eventFile;
     QByteArray partialLine;
     QStringList events;
 };
