@@ -9,10 +9,10 @@
 
 #include <xlsxwriter.h>
 
+#include <cstdio>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
-#else
-#include <cstdio>
 #endif
 
 namespace {
@@ -56,20 +56,6 @@ bool replaceFile(const QString &source, const QString &target)
     return std::rename(QFile::encodeName(source).constData(),
                        QFile::encodeName(target).constData()) == 0;
 #endif
-}
-
-// libxlsxwriter cannot be told to give up: closing a workbook packs every row
-// written so far, seconds of work on a long log. It does open its output only
-// then, and stops at once when it cannot; a folder in the file's place makes
-// sure it cannot.
-void closeWithoutWriting(lxw_workbook *workbook, const QString &fileName)
-{
-    QFile::remove(fileName);
-    const bool blocked = QDir().mkdir(fileName);
-    workbook_close(workbook);
-    if (blocked)
-        QDir().rmdir(fileName);
-    QFile::remove(fileName);
 }
 
 // Creates an empty file in the target's directory, so that the final rename
@@ -123,9 +109,21 @@ void XlsxWorkbook::abandon()
 {
     if (!workbook)
         return;
-    closeWithoutWriting(workbook, temporaryName);
+    // Freeing a workbook writes nothing, but leaves each worksheet's scratch
+    // file of rows open: only packing closes it. Unclosed, it would hold its
+    // disk space (and on Windows stay in the temporary folder) until the
+    // program ends.
+    for (lxw_worksheet *begun : sheets) {
+        if (begun->optimize_tmpfile)
+            std::fclose(begun->optimize_tmpfile);
+        begun->optimize_tmpfile = nullptr;
+        begun->file = nullptr;
+    }
+    lxw_workbook_free(workbook);
     workbook = nullptr;
     sheet = nullptr;
+    sheets.clear();
+    QFile::remove(temporaryName);
 }
 
 bool XlsxWorkbook::addSheet()
@@ -138,6 +136,7 @@ bool XlsxWorkbook::addSheet()
         return false;
     }
     sheet = added;
+    sheets.push_back(added);
     rows = 0;
     return true;
 }
@@ -206,6 +205,7 @@ bool XlsxWorkbook::save(const std::atomic<bool> *cancelled)
     const lxw_error closed = workbook_close(workbook);
     workbook = nullptr;
     sheet = nullptr;
+    sheets.clear();
     // libxlsxwriter may call a truncated file a success (see xlsxpackagecheck.h).
     bool saved = closed == LXW_NO_ERROR && !(cancelled && cancelled->load())
         && xlsxPackageFileIsComplete(temporaryName);

@@ -83,6 +83,7 @@ private:
     QString temporaryName;
     lxw_workbook *workbook = nullptr;
     lxw_worksheet *sheet = nullptr;
+    std::vector<lxw_worksheet *> sheets;
     int rows = 0;
     bool failed = false;
     std::vector<std::pair<XlsxFormat, lxw_format *>> formats;
