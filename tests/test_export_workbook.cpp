@@ -371,8 +371,8 @@ private slots:
             QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
         }
         const QStringList entriesBefore = entriesOf(directory.path());
+        StderrCapture printed; // first: its own folder is no leftover of the save
         const QStringList scratchBefore = scratchFilesHeld();
-        StderrCapture printed;
 
         // Big enough that the sheet cannot be written below the size limit.
         QStandardItemModel *model = modelOf(liveSheet(5000), this);
