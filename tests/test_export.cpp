@@ -1,6 +1,7 @@
 // The save buttons of the window, with their dialogs played from the test:
 // when nothing happens, the notice for an empty table, cancelling, the
-// question after saving, what the file holds, and a save that fails.
+// question after saving, what the file holds, a save that fails, and a long
+// save's progress, left to run, cancelled or ended by quitting.
 #include <QDir>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -12,18 +13,18 @@
 
 #include <memory>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <time.h>
-#endif
-
 #include "mainwindow.h"
 #include "support/windowdriver.h"
 #include "test_export_dialogs.h"
 #include "test_export_filesizelimit.h"
 #include "test_export_readback.h"
 #include "virtualmeter.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 namespace {
 
