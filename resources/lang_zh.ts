@@ -191,6 +191,14 @@
         <source>取消</source>
         <translation>取消</translation>
     </message>
+    <message>
+        <source>保存文件</source>
+        <translation>保存文件</translation>
+    </message>
+    <message>
+        <source>正在取消…</source>
+        <translation>正在取消…</translation>
+    </message>
 </context>
 <context>
     <name>ParseReadBackData</name>

@@ -399,34 +399,64 @@ private slots:
         QVERIFY(looksIdle(w));
     }
 
-    void disconnectWhileSamplingAtOtherInterval_data()
+    // The meter was opened and the interval is not 500 ms, so the reset's
+    // spin box runs an interval change (close, 600 ms, reopen) first; the
+    // action ends in the waiting look whatever that reopen finds.
+    void disconnectEndsInTheWaitingLook_data()
     {
+        QTest::addColumn<QString>("before");
         QTest::addColumn<bool>("meterStays");
-        QTest::newRow("meter reopens at 500 ms") << true;
-        // The reset's interval change cannot reopen it; the end is the same.
-        QTest::newRow("meter gone") << false;
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("sampling, meter reopens at 500 ms") << "sampling" << true << false;
+        QTest::newRow("sampling, meter gone") << "sampling" << false << false;
+        // Not sampling: nothing to close, so the meter stays counted as opened.
+        QTest::newRow("stopped, meter unplugged") << "stopped" << false << true;
+        QTest::newRow("sampling, then removed") << "removed" << false << true;
+        QTest::newRow("no answer, meter gone") << "no answer" << false << true;
+        QTest::newRow("poll timed out, meter gone") << "timed out" << false << true;
     }
 
-    void disconnectWhileSamplingAtOtherInterval()
+    void disconnectEndsInTheWaitingLook()
     {
+        QFETCH(QString, before);
         QFETCH(bool, meterStays);
+        QFETCH(bool, connected);
         MainWindow w;
         start(w);
         spinBox(w)->setValue(2000);
         QVERIFY(w.isSampling());
+        if (before == "stopped") {
+            stop(w);
+        } else if (before == "removed") {
+            VirtualMeter::setPlugged(false);
+            w.handleDeviceRemoval();
+        } else if (before == "no answer") {
+            VirtualMeter::failNext(0x08, fault(FaultKind::NoAnswer));
+            start(w);
+            QCOMPARE(connection(w), NO_ANSWER);
+        } else if (before == "timed out") {
+            VirtualMeter::failNext(0x05, fault(FaultKind::NoAnswer));
+            tick(w);
+            settle(100);
+            QCOMPARE(connection(w), NOT_OPEN);
+        }
         VirtualMeter::clearLog();
         VirtualMeter::setPlugged(meterStays);
+        const auto pausedFrom = VirtualMeter::simulatedMs();
         disconnectAction(w);
+        QVERIFY(VirtualMeter::simulatedMs() - pausedFrom >= 600);
         QCOMPARE(connection(w), WAITING);
         QCOMPARE(connectionStyle(w), QStringLiteral("color:black;"));
         QVERIFY(looksIdle(w));
         QVERIFY(!w.isSampling());
-        QVERIFY(!w.isDeviceConnected());
+        QCOMPARE(w.isDeviceConnected(), connected);
         QCOMPARE(w.meterHandle(), nullptr);
         QCOMPARE(VirtualMeter::openHandleCount(), 0);
         QCOMPARE(spinBox(w)->value(), 500);
         QCOMPARE(status(w), QString());
         QCOMPARE(liveRows(w), 0);
+        if (connected)
+            return;
         // Ticks and interval changes now do nothing at all.
         VirtualMeter::clearLog();
         tick(w);

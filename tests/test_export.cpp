@@ -1,7 +1,10 @@
 // The save buttons of the window, with their dialogs played from the test:
 // when nothing happens, the notice for an empty table, cancelling, the
-// question after saving, what the file holds, and a save that fails.
+// question after saving, what the file holds, a save that fails, and a long
+// save's progress, left to run, cancelled or ended by quitting.
 #include <QDir>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStandardItemModel>
@@ -16,6 +19,12 @@
 #include "test_export_filesizelimit.h"
 #include "test_export_readback.h"
 #include "virtualmeter.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 namespace {
 
@@ -71,6 +80,42 @@ QByteArray contentsOf(const QString &path)
 QString u(const char *text)
 {
     return QString::fromUtf8(text);
+}
+
+// Processor time used so far by the calling thread, or by the whole process.
+#ifdef Q_OS_WIN
+double milliseconds(const FILETIME &t)
+{
+    return (double(t.dwHighDateTime) * 4294967296.0 + double(t.dwLowDateTime)) / 10000.0;
+}
+#endif
+
+double threadCpuMs()
+{
+#ifdef Q_OS_WIN
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
+        return 0;
+    return milliseconds(kernel) + milliseconds(user);
+#else
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1.0e6;
+#endif
+}
+
+double processCpuMs()
+{
+#ifdef Q_OS_WIN
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    return milliseconds(kernel) + milliseconds(user);
+#else
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1.0e6;
+#endif
 }
 
 } // namespace
@@ -366,14 +411,32 @@ private slots:
     }
 
     // A weekend's log takes seconds to save: the window shows how far it has
-    // come, keeps taking readings, and lets the user stop.
-    void longSaveShowsProgressAndCanBeCancelled()
+    // come, keeps taking readings, and lets the user stop or quit. The file
+    // being packed cannot be cut off, so stopping and quitting wait for it.
+    void longSaveShowsProgressAndEnds_data()
     {
-        // Enough rows to take well over half a second to save on any PC.
-        constexpr int LONG_LOG = 300000;
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<int>("rows");
+        // Enough rows to take well over half a second to save on any PC,
+        // and to leave the window a while to look at the packing.
+        QTest::newRow("left to run") << "run" << 300000;
+        QTest::newRow("cancelled at once") << "cancel" << 100000;
+        QTest::newRow("cancelled while the file is packed") << "cancel while packing" << 100000;
+        // The dialog's own close button asks the same as Cancel, and hides nothing either.
+        QTest::newRow("progress closed while the file is packed") << "dismiss while packing" << 100000;
+        QTest::newRow("exit action while the file is packed") << "exit while packing" << 100000;
+        QTest::newRow("window closed while the file is packed") << "close while packing" << 100000;
+    }
+
+    void longSaveShowsProgressAndEnds()
+    {
+        QFETCH(QString, ending);
+        QFETCH(int, rows);
+        const bool packing = ending.endsWith("while packing");
+        const bool quits = ending.startsWith("exit") || ending.startsWith("close");
         MainWindow w;
         connectWithRows(w, 3, 0);
-        appendRows(w.liveModel(), LONG_LOG);
+        appendRows(w.liveModel(), rows);
         // Sampling goes on meanwhile: the table may have grown a little by the click.
         const int before = w.liveModel()->rowCount();
         const QString target = QDir(workDirectory->path()).filePath("weekend.xlsx");
@@ -384,45 +447,103 @@ private slots:
             old.write(friday);
         }
 
-        // Cancelled: no question, nothing left behind, the old file as it was.
-        {
-            DialogPlayer player;
-            DesktopStandIn desktop;
-            player.fileAnswer = DialogPlayer::FileAnswer::Save;
-            player.target = target;
-            player.messageAnswer = QMessageBox::Yes;
-            player.progressAnswer = DialogPlayer::ProgressAnswer::Cancel;
-            invoke(w, "on_saveRealBtn_clicked");
-
-            QCOMPARE(player.seen.size(), 2);
-            QCOMPARE(player.seen.at(0).kind, SeenDialog::FileDialog);
-            const SeenDialog progress = player.seen.at(1);
-            QCOMPARE(progress.kind, SeenDialog::Progress);
-            QCOMPARE(progress.text, u("正在保存…"));
-            QCOMPARE(progress.buttonTexts, QStringList{u("取消")});
-            QVERIFY(progress.maximum >= before);
-            QVERIFY(progress.hasParent);
-            QCOMPARE(desktop.opened.size(), 0);
-            QCOMPARE(entriesOf(workDirectory->path()), QStringList{"weekend.xlsx"});
-            QCOMPARE(contentsOf(target), friday);
-        }
-
-        // Left to run: readings keep arriving meanwhile, the file holds the
-        // table as it was clicked, and the question follows.
         DialogPlayer player;
         DesktopStandIn desktop;
         player.fileAnswer = DialogPlayer::FileAnswer::Save;
         player.target = target;
-        player.messageAnswer = QMessageBox::No;
+        // Yes would open the file, were the question asked after a cancel.
+        player.messageAnswer = ending == "run" ? QMessageBox::No : QMessageBox::Yes;
+        bool ended = false;
+        double guiCpuAtEnd = 0;
+        double allCpuAtEnd = 0;
         int rowsWhileSaving = 0;
-        player.whileProgressShows = [&] {
-            if (rowsWhileSaving == 0)
-                WindowDriver::tick(w);
-            rowsWhileSaving = w.liveModel()->rowCount();
+        player.whileProgressShows = [&](QProgressDialog *dialog) {
+            if (ending == "run") {
+                if (rowsWhileSaving == 0)
+                    WindowDriver::tick(w);
+                rowsWhileSaving = w.liveModel()->rowCount();
+                return;
+            }
+            // Every row written: what is left is packing the file.
+            if (ended || (packing && dialog->value() < dialog->maximum()))
+                return;
+            ended = true;
+            guiCpuAtEnd = threadCpuMs();
+            allCpuAtEnd = processCpuMs();
+            if (ending.startsWith("cancel"))
+                dialog->findChild<QPushButton *>()->click();
+            else if (ending.startsWith("dismiss"))
+                dialog->close();
+            else if (ending.startsWith("exit"))
+                invoke(w, "on_exitAct_triggered");
+            else
+                w.close();
         };
-        invoke(w, "on_saveRealBtn_clicked");
+        // Until the writer has removed its file beside the target, the
+        // progress stays, modal, says that it is stopping and offers nothing.
+        int stoppingLooks = 0;
+        QStringList wrongLooks;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, &w, [&] {
+            if (!ended || entriesOf(workDirectory->path()).size() < 2)
+                return;
+            auto *dialog = w.findChild<QProgressDialog *>();
+            auto *cancel = dialog ? dialog->findChild<QPushButton *>() : nullptr;
+            if (dialog && dialog->isVisible() && QApplication::activeModalWidget() == dialog
+                && dialog->labelText() == u("正在取消…") && cancel && !cancel->isEnabled())
+                ++stoppingLooks;
+            else if ((!quits || stoppingLooks > 0) && wrongLooks.size() < 5) // a quit reaches the save a moment later
+                wrongLooks << (dialog && dialog->isVisible() ? dialog->labelText() : QStringLiteral("hidden"));
+        });
+        watch.start(5);
 
+        if (quits) {
+            // As in main(): the click comes from the application's event
+            // loop, and quitting ends it once the save has returned.
+            QTimer::singleShot(0, &w, [&] {
+                invoke(w, "on_saveRealBtn_clicked");
+                QCoreApplication::quit();
+            });
+            QCOMPARE(QCoreApplication::exec(), 0);
+        } else {
+            invoke(w, "on_saveRealBtn_clicked");
+        }
+        const double guiCpuMs = threadCpuMs() - guiCpuAtEnd;
+        const double otherCpuMs = processCpuMs() - allCpuAtEnd - guiCpuMs;
+        watch.stop();
+
+        QCOMPARE(player.count(SeenDialog::FileDialog), 1);
         QCOMPARE(player.count(SeenDialog::Progress), 1);
+        const SeenDialog progress = player.first(SeenDialog::Progress);
+        QCOMPARE(progress.title, u("保存文件"));
+        QCOMPARE(progress.text, u("正在保存…"));
+        QCOMPARE(progress.buttonTexts, QStringList{u("取消")});
+        QVERIFY(progress.maximum >= before);
+        QVERIFY(progress.hasParent);
+
+        if (ending != "run") {
+            QVERIFY2(ended, "the save was over before it could be ended");
+            // Waiting for the writer is no reason to keep a processor busy.
+            // Measured against the writer packing meanwhile, not the clock:
+            // on a loaded machine a spinning thread gets only its share.
+            if (quits)
+                QVERIFY2(guiCpuMs < 0.25 * otherCpuMs + 20,
+                         qPrintable(QStringLiteral("%1 ms of CPU waiting while the writer used %2 ms")
+                                        .arg(guiCpuMs, 0, 'f', 0)
+                                        .arg(otherCpuMs, 0, 'f', 0)));
+            // No question, no warning, nothing left behind, the old file as it was.
+            QCOMPARE(player.seen.size(), 2);
+            QCOMPARE(desktop.opened.size(), 0);
+            QCOMPARE(entriesOf(workDirectory->path()), QStringList{"weekend.xlsx"});
+            QCOMPARE(contentsOf(target), friday);
+            QVERIFY2(wrongLooks.isEmpty(), qPrintable(wrongLooks.join(", ")));
+            if (packing)
+                QVERIFY2(stoppingLooks > 0, "the file was packed before the watch looked");
+            return;
+        }
+
+        // Left to run: readings keep arriving meanwhile, the file holds the
+        // table as it was clicked, and the question follows.
         QCOMPARE(player.count(SeenDialog::MessageBox), 1);
         QCOMPARE(player.first(SeenDialog::MessageBox).text, u("您想现在打开已保存的文件吗？"));
         QVERIFY(player.highestProgress > 0);
@@ -433,7 +554,7 @@ private slots:
         const QJsonObject sheet = book.value("sheets").toArray().at(0).toObject();
         const int saved = sheet.value("rowCount").toInt() - 1;
         QVERIFY(saved >= before);
-        QCOMPARE(player.first(SeenDialog::Progress).maximum, saved);
+        QCOMPARE(progress.maximum, saved);
         QCOMPARE(sheet.value("last").toArray().at(0).toString(), w.liveModel()->item(saved - 1, 0)->text());
         // A reading came while the progress showed, and it is not in the file.
         QVERIFY2(rowsWhileSaving > saved, "no reading arrived while the progress showed");

@@ -51,11 +51,8 @@ public:
     std::function<bool()> readyToAnswer = [] { return true; };
     // The button to press in the export's own message boxes.
     QMessageBox::StandardButton messageAnswer = QMessageBox::Ok;
-    // A progress dialog is left to run, or cancelled as soon as it shows.
-    enum class ProgressAnswer { Wait, Cancel };
-    ProgressAnswer progressAnswer = ProgressAnswer::Wait;
-    // Called again and again while a progress dialog shows.
-    std::function<void()> whileProgressShows = [] {};
+    // Called again and again while a progress dialog shows; it may answer it.
+    std::function<void(QProgressDialog *)> whileProgressShows = [](QProgressDialog *) {};
     int highestProgress = -1;
 
     QList<SeenDialog> seen;
@@ -132,11 +129,7 @@ private:
                 seen << describe(progress);
             }
             highestProgress = qMax(highestProgress, progress->value());
-            whileProgressShows();
-            if (progressAnswer == ProgressAnswer::Cancel) {
-                if (auto *cancel = progress->findChild<QPushButton *>())
-                    cancel->click();
-            }
+            whileProgressShows(progress);
         } else {
             SeenDialog other;
             other.title = modal->windowTitle();

@@ -132,14 +132,25 @@ private slots:
         QTest::addColumn<QByteArray>("action");
         QTest::addColumn<bool>("resets");
         QTest::addColumn<QString>("waiting");
+        QTest::addColumn<QString>("before");
         QTest::addColumn<bool>("meterStays");
+        QTest::addColumn<bool>("connected");
         const QString chineseWaiting = u("等待连接\u00B7\u00B7\u00B7");
-        QTest::newRow("Chinese, 中文: nothing happens") << false << QByteArray("ChineseAct") << false << QString() << true;
-        QTest::newRow("Chinese, 英文") << false << QByteArray("EnglishAct") << true << "Waiting to connect..." << true;
-        QTest::newRow("English, 中文") << true << QByteArray("ChineseAct") << true << chineseWaiting << true;
-        QTest::newRow("English, 英文 again") << true << QByteArray("EnglishAct") << true << "Waiting to connect..." << true;
+        const QString englishWaiting("Waiting to connect...");
+        const QByteArray chinese("ChineseAct");
+        const QByteArray english("EnglishAct");
+        QTest::newRow("Chinese, 中文: nothing happens") << false << chinese << false << QString() << "sampling" << true << true;
+        QTest::newRow("Chinese, 英文") << false << english << true << englishWaiting << "sampling" << true << false;
+        QTest::newRow("English, 中文") << true << chinese << true << chineseWaiting << "sampling" << true << false;
+        QTest::newRow("English, 英文 again") << true << english << true << englishWaiting << "sampling" << true << false;
         // The spin box goes back to 500 and its reopen fails: still the waiting look.
-        QTest::newRow("Chinese, 英文, meter gone") << false << QByteArray("EnglishAct") << true << "Waiting to connect..." << false;
+        QTest::newRow("Chinese, 英文, meter gone") << false << english << true << englishWaiting << "sampling" << false << false;
+        // Not sampling when the switch comes: nothing is closed, and the
+        // meter stays counted as opened, however the reopen went.
+        QTest::newRow("Chinese, 英文, after a removal") << false << english << true << englishWaiting << "removed" << false << true;
+        QTest::newRow("English, 中文, stopped and unplugged") << true << chinese << true << chineseWaiting << "stopped" << false << true;
+        QTest::newRow("Chinese, 英文, no answer") << false << english << true << englishWaiting << "no answer" << false << true;
+        QTest::newRow("English, 英文 again, poll timed out") << true << english << true << englishWaiting << "timed out" << false << true;
     }
 
     void switchResetsTheWindowUnlessNothingChanges()
@@ -148,12 +159,29 @@ private slots:
         QFETCH(QByteArray, action);
         QFETCH(bool, resets);
         QFETCH(QString, waiting);
+        QFETCH(QString, before);
         QFETCH(bool, meterStays);
+        QFETCH(bool, connected);
         MainWindow w;
         if (startInEnglish)
             choose(w, "EnglishAct");
+        // At 5000 ms: the reset's spin box runs an interval change.
         connectWithRows(w, 3, 2);
         QVERIFY(w.isSampling());
+        if (before == "stopped") {
+            WindowDriver::stop(w);
+        } else if (before == "removed") {
+            VirtualMeter::setPlugged(false);
+            w.handleDeviceRemoval();
+        } else if (before == "no answer") {
+            VirtualMeter::failNext(0x08, VirtualMeter::fault(VirtualMeter::FaultKind::NoAnswer));
+            WindowDriver::start(w);
+        } else if (before == "timed out") {
+            VirtualMeter::failNext(0x05, VirtualMeter::fault(VirtualMeter::FaultKind::NoAnswer));
+            WindowDriver::tick(w);
+            WindowDriver::settle(100);
+        }
+        QCOMPARE(w.isSampling(), before == "sampling");
         w.statusBar()->showMessage("status before the switch", 0);
         const QString connectionBefore = WindowDriver::connection(w);
         const int interval = WindowDriver::spinBox(w)->value();
@@ -175,9 +203,8 @@ private slots:
         }
         QCOMPARE(w.liveModel()->rowCount(), 0);
         QCOMPARE(w.storedModel()->rowCount(), 0);
-        // Sampling was running: it stops and the meter is closed.
         QVERIFY(!w.isSampling());
-        QVERIFY(!w.isDeviceConnected());
+        QCOMPARE(w.isDeviceConnected(), connected);
         QCOMPARE(w.meterHandle(), nullptr);
         QCOMPARE(VirtualMeter::openHandleCount(), 0);
         QVERIFY(WindowDriver::looksIdle(w));

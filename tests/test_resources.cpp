@@ -75,6 +75,8 @@ const Message kCatalogue[] = {
     {"MainWindow", "文件保存失败\uFF1A%1", "The file could not be saved: %1"},
     {"MainWindow", "正在保存\u2026", "Saving\u2026"},
     {"MainWindow", "取消", "Cancel"},
+    {"MainWindow", "保存文件", "Save file"},
+    {"MainWindow", "正在取消\u2026", "Cancelling\u2026"},
     // the live decoder's texts
     {"ParseRealTimeData", "自动", "Auto"},
     {"ParseRealTimeData", "手动", "Manual"},
@@ -399,7 +401,7 @@ void TestResources::catalogueSourceHoldsEveryMessageOnce()
             QVERIFY2(!m.translation.isEmpty(), qPrintable("empty: " + where));
         }
     }
-    QCOMPARE(perContext.value(QStringLiteral("MainWindow")), 47);
+    QCOMPARE(perContext.value(QStringLiteral("MainWindow")), 49);
     QCOMPARE(perContext.value(QStringLiteral("ParseRealTimeData")), 17);
     QCOMPARE(perContext.value(QStringLiteral("ParseReadBackData")), 5);
     QCOMPARE(perContext.size(), 3);

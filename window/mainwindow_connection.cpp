@@ -137,10 +137,13 @@ void MainWindow::on_closeAct_triggered()
         }
     } else if (wasSampling) {
         // Putting the spin box back to 500 ran an interval change whose
-        // reopen failed: the meter is already closed, and its "not opened"
-        // look must not outlast the reset this action promises.
+        // reopen failed: the meter is already closed, and it is let go of
+        // just as if the reopen had worked.
         deviceConnected = false;
-        showConnection(tr("等待连接···"), "color:black;");
-        applyPreset(PRESET_IDLE);
     }
+    // That interval change runs whenever the meter was ever opened, sampling
+    // or not, and a failed reopen paints "not opened" over the reset: the
+    // action ends in the waiting look whatever state it started from.
+    showConnection(tr("等待连接···"), "color:black;");
+    applyPreset(PRESET_IDLE);
 }

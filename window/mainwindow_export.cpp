@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
@@ -23,6 +25,17 @@ namespace {
 // A save that is over sooner shows no progress at all.
 constexpr int PROGRESS_DELAY_MS = 500;
 constexpr int PROGRESS_UPDATE_MS = 100;
+
+// A save that was asked to stop is still running: the writer cannot be cut
+// off while it packs the file, and the target is only safe once it has given
+// up. So the dialog stays until then; Escape and the window's close button
+// ask the writer to stop, as Cancel does, and hide nothing.
+class SaveProgressDialog : public QProgressDialog
+{
+public:
+    using QProgressDialog::QProgressDialog;
+    void reject() override {}
+};
 } // namespace
 
 void MainWindow::on_saveRealBtn_clicked()
@@ -102,22 +115,32 @@ SaveOutcome MainWindow::saveShowingProgress(const TableSnapshot &table, const QS
     QTimer::singleShot(PROGRESS_DELAY_MS, &waiting, &QEventLoop::quit);
     waiting.exec(QEventLoop::ExcludeUserInputEvents);
 
+    bool quitting = false;
     if (!done.load()) {
         // From here the dialog, modal to the window, keeps the window's input away.
-        QProgressDialog dialog(this);
+        SaveProgressDialog dialog(this);
+        dialog.setWindowTitle(tr("保存文件"));
         // The rows written so far, as numbers: a percentage says little
         // about a log that is still growing in the window.
         auto *bar = new QProgressBar(&dialog);
         bar->setFormat(QStringLiteral("%v / %m"));
         dialog.setBar(bar);
+        auto *cancel = new QPushButton(tr("取消"), &dialog);
+        dialog.setCancelButton(cancel);
         dialog.setLabelText(tr("正在保存…"));
-        dialog.setCancelButtonText(tr("取消"));
         dialog.setRange(0, table.rowCount());
         dialog.setWindowModality(Qt::WindowModal);
         dialog.setAutoReset(false);
         dialog.setAutoClose(false);
         dialog.setMinimumDuration(0);
-        connect(&dialog, &QProgressDialog::canceled, &waiting, [&progress] { progress.cancelRequested.store(true); });
+        // Left connected, cancelling would hide the dialog at once.
+        QObject::disconnect(&dialog, &QProgressDialog::canceled, &dialog, nullptr);
+        const auto stop = [&] {
+            progress.cancelRequested.store(true);
+            cancel->setEnabled(false);
+            dialog.setLabelText(tr("正在取消…"));
+        };
+        connect(&dialog, &QProgressDialog::canceled, &waiting, stop);
         QTimer update;
         connect(&update, &QTimer::timeout, &dialog, [&] {
             if (!progress.cancelRequested.load())
@@ -125,9 +148,20 @@ SaveOutcome MainWindow::saveShowingProgress(const TableSnapshot &table, const QS
         });
         update.start(PROGRESS_UPDATE_MS);
         dialog.show();
-        while (!done.load())
-            waiting.exec();
+        while (!done.load()) {
+            if (quitting) {
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            } else if (waiting.exec() < 0) {
+                // The program is quitting (window closed, exit chosen): from
+                // now on every event loop returns at once, and waiting in one
+                // would spin. The save is given up, and the program ends only
+                // once the writer has stopped and removed its file.
+                quitting = true;
+                stop();
+            }
+        }
     }
     writer.join();
-    return outcome;
+    // Nothing more is asked of a program that is quitting.
+    return quitting ? SaveOutcome::Cancelled : outcome;
 }
