@@ -26,8 +26,10 @@ if(ZELMORA_OPENPYXL_PYTHON)
                     test_export_filesizelimit.h)
   target_compile_definitions(test_export_workbook PRIVATE ${readback_definitions})
 
+  # The long saves, each with a table of 100,000 rows or more, take minutes
+  # under Wine, where building such a table alone takes seconds.
   zelmora_add_qtest(test_export SOURCES test_export.cpp test_export_readback.h test_export_dialogs.h
-                    test_export_filesizelimit.h support/windowdriver.h)
+                    test_export_filesizelimit.h support/windowdriver.h TIMEOUT 600)
   target_compile_definitions(test_export PRIVATE ${readback_definitions})
 
   # Two saves of a million rows each: seconds, not the blink of the others.
