@@ -33,7 +33,7 @@ set_tests_properties(windows_installers PROPERTIES LABELS package TIMEOUT 600)
 # The window test links the real hidapi DLL and the real pause.
 if(TARGET hidapi::winapi)
   add_executable(zelmora_wine_window_test
-    guest/wine_window_test.cpp guest/meterlink.cpp guest/meterlink.h)
+    guest/wine_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h)
   target_link_libraries(zelmora_wine_window_test PRIVATE
     zelmora_core hidapi::winapi zelmora_pause Qt5::Test)
   set_target_properties(zelmora_wine_window_test PROPERTIES OUTPUT_NAME wine-window-test)

@@ -8,6 +8,7 @@
 
 #include "mainwindow.h"
 #include "meterlink.h"
+#include "tablechecks.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
@@ -36,16 +36,6 @@ const QString WAITING = QStringLiteral("等待连接···");
 
 // Software emulation makes everything several times slower than on a PC.
 constexpr int SETTLE_MS = 20000;
-
-// The meter's stored record r, as the UHID meter builds it: 10.000 mΩ plus
-// r µΩ, and an overload wherever r % 50 == 7.
-QString expectedRecordText(int r)
-{
-    if (r % 50 == 7)
-        return QStringLiteral("OL");
-    const int raw = 10000 + r;
-    return QStringLiteral("%1.%2mΩ").arg(raw / 1000).arg(raw % 1000, 3, 10, QLatin1Char('0'));
-}
 
 } // namespace
 
@@ -85,8 +75,14 @@ private:
     QString text(const char *lineEdit) const { return widget<QLineEdit>(lineEdit)->text(); }
     void clickStart();
     static int openHidrawDescriptors();
-    bool checkLiveRows(int from, QString *problem) const;
-    bool checkStoredRows(int count, QString *problem) const;
+    bool checkLiveRows(int from, QString *problem) const
+    {
+        return TableChecks::liveRowsAreTheMeters(window->liveModel(), from, problem);
+    }
+    bool checkStoredRows(int count, QString *problem) const
+    {
+        return TableChecks::storedRowsAreTheMeters(window->storedModel(), count, problem);
+    }
     void watchEventLoop();
     QStringList takeMessageBoxes();
 
@@ -518,43 +514,6 @@ int GuestWindowTest::openHidrawDescriptors()
             ++count;
     }
     return count;
-}
-
-bool GuestWindowTest::checkLiveRows(int from, QString *problem) const
-{
-    static const QRegularExpression timePattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"));
-    const QStandardItemModel *model = window->liveModel();
-    for (int row = from; row < model->rowCount(); ++row) {
-        const auto cell = [&](int column) { return model->index(row, column).data().toString(); };
-        const QStringList expected{QString::number(row + 1), cell(1), QStringLiteral("自动"),
-                                   QStringLiteral("10mΩ"), QStringLiteral("12.345mΩ")};
-        const QStringList actual{cell(0), cell(1), cell(2), cell(3), cell(4)};
-        if (actual != expected || !timePattern.match(cell(1)).hasMatch()) {
-            *problem = QStringLiteral("live row %1 is [%2]").arg(row).arg(actual.join(QStringLiteral(" | ")));
-            return false;
-        }
-    }
-    return true;
-}
-
-bool GuestWindowTest::checkStoredRows(int count, QString *problem) const
-{
-    const QStandardItemModel *model = window->storedModel();
-    if (model->rowCount() != count) {
-        *problem = QStringLiteral("%1 stored rows, expected %2").arg(model->rowCount()).arg(count);
-        return false;
-    }
-    for (int row = 0; row < count; ++row) {
-        const QString number = model->index(row, 0).data().toString();
-        const QString value = model->index(row, 1).data().toString();
-        if (number != QString::number(row + 1) || value != expectedRecordText(row)) {
-            *problem = QStringLiteral("stored row %1 is [%2 | %3], expected [%4 | %5]")
-                           .arg(row)
-                           .arg(number, value, QString::number(row + 1), expectedRecordText(row));
-            return false;
-        }
-    }
-    return true;
 }
 
 QStringList GuestWindowTest::takeMessageBoxes()

@@ -10,6 +10,7 @@
 
 #include "mainwindow.h"
 #include "meterlink.h"
+#include "tablechecks.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
@@ -47,14 +47,6 @@ constexpr int BROADCAST_MS = 60000;
 // Wine noticing it (2-3 s): reads on the vanished device then fail at once,
 // which leaves the removal to the broadcast.
 constexpr int SLOW_INTERVAL_MS = 5000;
-
-QString expectedRecordText(int r)
-{
-    if (r % 50 == 7)
-        return QStringLiteral("OL");
-    const int raw = 10000 + r;
-    return QStringLiteral("%1.%2mΩ").arg(raw / 1000).arg(raw % 1000, 3, 10, QLatin1Char('0'));
-}
 
 // Every WM_DEVICECHANGE that reaches the window, seen before the window's own
 // nativeEvent handles it, with what the window was doing at that moment.
@@ -128,8 +120,14 @@ private slots:
 private:
     QString connectionText() const { return widget<QLineEdit>("connectEdit")->text(); }
     QString connectionStyle() const { return widget<QLineEdit>("connectEdit")->styleSheet(); }
-    bool checkLiveRows(QString *problem) const;
-    bool checkStoredRows(int count, QString *problem) const;
+    bool checkLiveRows(QString *problem) const
+    {
+        return TableChecks::liveRowsAreTheMeters(window->liveModel(), 0, problem);
+    }
+    bool checkStoredRows(int count, QString *problem) const
+    {
+        return TableChecks::storedRowsAreTheMeters(window->storedModel(), count, problem);
+    }
     void closeWarningBoxes();
 
     template <typename W>
@@ -326,43 +324,6 @@ void WineWindowTest::silentMeterTimesOutThePoll()
     QCOMPARE(window->liveModel()->rowCount(), rows);
     QCOMPARE(meter.count("command", mark), 0);
     QVERIFY(meter.send(QStringLiteral("silent off")));
-}
-
-bool WineWindowTest::checkLiveRows(QString *problem) const
-{
-    static const QRegularExpression timePattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"));
-    const QStandardItemModel *model = window->liveModel();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const auto cell = [&](int column) { return model->index(row, column).data().toString(); };
-        const QStringList expected{QString::number(row + 1), cell(1), QStringLiteral("自动"),
-                                   QStringLiteral("10mΩ"), QStringLiteral("12.345mΩ")};
-        const QStringList actual{cell(0), cell(1), cell(2), cell(3), cell(4)};
-        if (actual != expected || !timePattern.match(cell(1)).hasMatch()) {
-            *problem = QStringLiteral("live row %1 is [%2]").arg(row).arg(actual.join(QStringLiteral(" | ")));
-            return false;
-        }
-    }
-    return true;
-}
-
-bool WineWindowTest::checkStoredRows(int count, QString *problem) const
-{
-    const QStandardItemModel *model = window->storedModel();
-    if (model->rowCount() != count) {
-        *problem = QStringLiteral("%1 stored rows, expected %2").arg(model->rowCount()).arg(count);
-        return false;
-    }
-    for (int row = 0; row < count; ++row) {
-        const QString number = model->index(row, 0).data().toString();
-        const QString value = model->index(row, 1).data().toString();
-        if (number != QString::number(row + 1) || value != expectedRecordText(row)) {
-            *problem = QStringLiteral("stored row %1 is [%2 | %3], expected [%4 | %5]")
-                           .arg(row)
-                           .arg(number, value, QString::number(row + 1), expectedRecordText(row));
-            return false;
-        }
-    }
-    return true;
 }
 
 void WineWindowTest::closeWarningBoxes()
