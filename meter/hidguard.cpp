@@ -1,5 +1,6 @@
 #include "hidguard.h"
 
+#include <atomic>
 #include <condition_variable>
 
 namespace {
@@ -15,6 +16,9 @@ struct Guard {
 
     // Only read or written with `mutex` held.
     hid_device *openHandle = nullptr;
+    // Written with `mutex` held; read by the window without it when it makes
+    // a request, hence atomic.
+    std::atomic<std::uint64_t> ticket{0};
 };
 
 Guard &guard()
@@ -72,6 +76,21 @@ void markClosed(hid_device *handle)
 bool isOpen(hid_device *handle)
 {
     return handle != nullptr && handle == guard().openHandle;
+}
+
+std::uint64_t pollTicket()
+{
+    return guard().ticket.load();
+}
+
+void retirePolls()
+{
+    ++guard().ticket;
+}
+
+bool pollMayRun(hid_device *handle, std::uint64_t ticket)
+{
+    return isOpen(handle) && ticket == guard().ticket.load();
 }
 
 } // namespace HidGuard

@@ -9,6 +9,7 @@
 
 #include <hidapi.h>
 
+#include <cstdint>
 #include <mutex>
 
 namespace HidGuard {
@@ -33,6 +34,18 @@ void markClosed(hid_device *handle);
 // The caller holds the lock. False for null and for any handle other than the
 // one last marked open.
 bool isOpen(hid_device *handle);
+
+// Each poll request carries the ticket current when it was made. A stop, a
+// close or a reset retires every ticket handed out so far, so a request that
+// waited in the queue, or for the guard, finds out under the guard that it
+// comes from before and does nothing. That holds however the threads were
+// scheduled, and also when hidapi hands out a new handle at the old address.
+std::uint64_t pollTicket(); // any thread, lock or not
+void retirePolls();         // the caller holds the lock
+
+// The caller holds the lock. The handle is the open one and the ticket has
+// not been retired.
+bool pollMayRun(hid_device *handle, std::uint64_t ticket);
 
 } // namespace HidGuard
 

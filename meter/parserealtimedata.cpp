@@ -25,29 +25,28 @@ int exchange(hid_device *handle, unsigned char code, std::array<unsigned char, I
 
 } // namespace
 
-void ParseRealTimeData::doRealTimeWork(hid_device *handle)
+void ParseRealTimeData::doRealTimeWork(hid_device *handle, quint64 ticket)
 {
+    // The window may have closed or replaced the handle, or been reset, while
+    // this request waited; then the handle must not be touched at all.
+    auto guard = HidGuard::acquireBehindWaiters();
+    if (!HidGuard::pollMayRun(handle, ticket))
+        return;
     std::array<unsigned char, INPUT_REPORT_SIZE> readingReply{};
     std::array<unsigned char, INPUT_REPORT_SIZE> rangeReply{};
-    int rA = 0;
-    int rB = 0;
-    {
-        // The window may have closed or replaced the handle while this request
-        // waited in the queue; then the handle must not be touched at all.
-        auto guard = HidGuard::acquireBehindWaiters();
-        if (!HidGuard::isOpen(handle))
-            return;
-        hid_init();
-        rA = exchange(handle, CMD_GET_READING, readingReply, READING_REPLY_SIZE);
-        rB = exchange(handle, CMD_GET_RANGE, rangeReply, RANGE_REPLY_SIZE);
-        // A read that timed out means a silent or vanished meter, and the
-        // window closes the handle once it hears of it. Requests already
-        // queued with this handle would each wait two more seconds for nothing
-        // and hold that close up, so from now on they find it no longer open.
-        if (rA == 0 || rB == 0)
-            HidGuard::markClosed(handle);
-    }
+    hid_init();
+    const int rA = exchange(handle, CMD_GET_READING, readingReply, READING_REPLY_SIZE);
+    const int rB = exchange(handle, CMD_GET_RANGE, rangeReply, RANGE_REPLY_SIZE);
+    // A read that timed out means a silent or vanished meter, and the window
+    // closes the handle once it hears of it. Requests already queued with this
+    // handle would each wait two more seconds for nothing and hold that close
+    // up, so from now on they find it no longer open.
+    if (rA == 0 || rB == 0)
+        HidGuard::markClosed(handle);
 
+    // The results leave while the guard is still held: a reset takes the
+    // guard, so whatever this poll reports is already queued to the window
+    // by then, and the reset can drop it.
     emit signalUsb(rA, rB);
     if (rA < 0 || rB < 0)
         return;

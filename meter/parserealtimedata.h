@@ -21,9 +21,10 @@ public:
     explicit ParseRealTimeData(QObject *parent = nullptr);
 
     // One poll on the handle the request carries. Holds the HID guard for the
-    // whole poll; a handle that is no longer the open one is not touched and
-    // nothing is emitted.
-    void doRealTimeWork(hid_device *handle);
+    // whole poll, its results' emission included; a handle that is no longer
+    // the open one, or a ticket retired since the request (HidGuard), is not
+    // touched and nothing is emitted.
+    void doRealTimeWork(hid_device *handle, quint64 ticket);
 
     // Decodes the two replies of a poll (12 and 11 bytes) into the three lists.
     // False when the sample is lost altogether (a reading with an unlisted

@@ -24,6 +24,10 @@ inline void closeGuardedMeter(hid_device *handle)
     auto guard = HidGuard::acquire();
     hid_close(handle);
     HidGuard::markClosed(handle);
+    HidGuard::retirePolls();
 }
+
+// A poll request as the window makes it: with the ticket current now.
+inline quint64 currentTicket() { return HidGuard::pollTicket(); }
 
 #endif

@@ -6,6 +6,10 @@
 #include <QProgressBar>
 #include <QTableView>
 
+#ifndef Q_OS_WIN
+#include "udevmonitor.h"
+#endif
+
 using namespace WindowDriver;
 using VirtualMeter::FaultKind;
 using VirtualMeter::fault;
@@ -353,6 +357,36 @@ private slots:
         QCOMPARE(VirtualMeter::openHandleCount(), 1);
     }
 
+    // Linux hot-plug tells the meter from the event's device path alone:
+    // on removal the device is gone from sysfs and cannot be asked.
+    void meterIsToldFromTheDevicePath_data()
+    {
+        QTest::addColumn<QByteArray>("devpath");
+        QTest::addColumn<bool>("meter");
+        QTest::newRow("meter on USB")
+            << QByteArray("/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:1A86:E429.0007/hidraw/hidraw3") << true;
+        QTest::newRow("meter through uhid")
+            << QByteArray("/devices/virtual/misc/uhid/0003:1A86:E429.0001/hidraw/hidraw0") << true;
+        QTest::newRow("headset buttons")
+            << QByteArray("/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.3/0003:0D8C:0012.0008/hidraw/hidraw4") << false;
+        QTest::newRow("same vendor, other product")
+            << QByteArray("/devices/virtual/misc/uhid/0003:1A86:E428.0002/hidraw/hidraw1") << false;
+        QTest::newRow("ids only in a hub's name")
+            << QByteArray("/devices/pci0000:00/1A86:E429/usb1/1-3/1-3:1.0/0003:046D:C52B.0009/hidraw/hidraw5") << false;
+        QTest::newRow("no path") << QByteArray() << false;
+    }
+
+    void meterIsToldFromTheDevicePath()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Linux hot-plug only");
+#else
+        QFETCH(QByteArray, devpath);
+        QFETCH(bool, meter);
+        QCOMPARE(UdevHidMonitor::isMeterDevicePath(devpath.isEmpty() ? nullptr : devpath.constData()), meter);
+#endif
+    }
+
     void arrivalWithoutMeter()
     {
         VirtualMeter::setPlugged(false);
@@ -414,6 +448,10 @@ private slots:
         QTest::newRow("sampling, then removed") << "removed" << false << true;
         QTest::newRow("no answer, meter gone") << "no answer" << false << true;
         QTest::newRow("poll timed out, meter gone") << "timed out" << false << true;
+        // A poll still out when the reset comes may not reach the window after
+        // it: no row in the emptied table, no timed-out look over the waiting one.
+        QTest::newRow("sampling, a late answer outstanding") << "poll answering late" << true << false;
+        QTest::newRow("sampling, a silent meter's poll outstanding") << "poll timing out" << true << false;
     }
 
     void disconnectEndsInTheWaitingLook()
@@ -439,11 +477,18 @@ private slots:
             tick(w);
             settle(100);
             QCOMPARE(connection(w), NOT_OPEN);
+        } else if (before.startsWith("poll")) {
+            // 300 ms comes within the read's time-out; 1500 ms does not.
+            VirtualMeter::failNext(0x05, fault(FaultKind::Slow, before == "poll answering late" ? 300 : 1500));
+            tick(w);
+            QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1);
         }
         VirtualMeter::clearLog();
         VirtualMeter::setPlugged(meterStays);
         const auto pausedFrom = VirtualMeter::simulatedMs();
         disconnectAction(w);
+        if (before.startsWith("poll"))
+            settle(300);
         QVERIFY(VirtualMeter::simulatedMs() - pausedFrom >= 600);
         QCOMPARE(connection(w), WAITING);
         QCOMPARE(connectionStyle(w), QStringLiteral("color:black;"));
@@ -485,7 +530,7 @@ private slots:
         start(w);
         VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 200));
         tick(w);
-        QTest::qWait(50); // the first poll waits for its slow reading
+        QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1); // the first poll waits for its slow reading
         for (int i = 0; i < 4; ++i)
             tick(w);
         stop(w); // four polls still queued with the handle just closed

@@ -17,7 +17,7 @@ class Driver : public QObject
 {
     Q_OBJECT
 signals:
-    void startRealTimeWork(hid_device *);
+    void startRealTimeWork(hid_device *, quint64);
 };
 
 bool logHasWrite(unsigned char code, std::thread::id thread)
@@ -149,7 +149,7 @@ void TestHidGuard::closeWaitsForAPollInProgress()
     const auto workerId = workerThreadId();
     QElapsedTimer sincePoll;
     sincePoll.start();
-    emit driver.startRealTimeWork(handle);
+    emit driver.startRealTimeWork(handle, currentTicket());
     QTRY_VERIFY_WITH_TIMEOUT(logHasWrite(CMD_GET_READING, workerId), 5000);
 
     closeGuardedMeter(handle);
@@ -172,7 +172,7 @@ void TestHidGuard::queuedPollsWithAClosedHandleTouchNothing()
     const auto workerId = workerThreadId();
     VirtualMeter::clearLog();
     for (int i = 0; i < 3; ++i)
-        emit driver.startRealTimeWork(handle);
+        emit driver.startRealTimeWork(handle, currentTicket());
     QTRY_VERIFY_WITH_TIMEOUT(logHasWrite(CMD_GET_READING, workerId), 5000);
 
     // The polls still queued carry the old handle, which must not reach the
@@ -200,13 +200,28 @@ void TestHidGuard::pollWithAHandleTheGuardNeverSawTouchesNothing()
     hid_device *unrecorded = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
     QVERIFY(unrecorded != nullptr);
     VirtualMeter::clearLog();
-    emit driver.startRealTimeWork(unrecorded);
-    emit driver.startRealTimeWork(nullptr);
+    emit driver.startRealTimeWork(unrecorded, currentTicket());
+    emit driver.startRealTimeWork(nullptr, currentTicket());
     drainWorker();
     QVERIFY(VirtualMeter::callLog().empty());
     QVERIFY(usb.isEmpty());
     QCOMPARE(samples, 0);
     hid_close(unrecorded);
+
+    // The open handle, but asked for before a reset: the request is stale
+    // even where hidapi hands out the same address again.
+    hid_device *handle = openGuardedMeter();
+    const quint64 before = currentTicket();
+    {
+        auto guard = HidGuard::acquire();
+        HidGuard::retirePolls();
+    }
+    VirtualMeter::clearLog();
+    emit driver.startRealTimeWork(handle, before);
+    drainWorker();
+    QVERIFY(VirtualMeter::callLog().empty());
+    QVERIFY(usb.isEmpty());
+    closeGuardedMeter(handle);
 }
 
 void TestHidGuard::noInterleavingUnderConcurrentPollsAndWindowExchanges()
@@ -222,16 +237,16 @@ void TestHidGuard::noInterleavingUnderConcurrentPollsAndWindowExchanges()
 
     const int rounds = 60;
     for (int round = 0; round < rounds; ++round) {
-        emit driver.startRealTimeWork(handle);
-        emit driver.startRealTimeWork(handle);
+        emit driver.startRealTimeWork(handle, currentTicket());
+        emit driver.startRealTimeWork(handle, currentTicket());
         QCOMPARE(recordCountExchange(handle), RECORD_COUNT_REPLY_SIZE);
         if (round % 3 == 0)
             recordsExchange(handle, 20);
         if (round % 10 == 9) {
             // Polls requested just before a reopen find their handle replaced.
             auto guard = HidGuard::acquire();
-            emit driver.startRealTimeWork(handle);
-            emit driver.startRealTimeWork(handle);
+            emit driver.startRealTimeWork(handle, currentTicket());
+            emit driver.startRealTimeWork(handle, currentTicket());
             handle = reopen(handle);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

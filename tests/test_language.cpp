@@ -151,6 +151,9 @@ private slots:
         QTest::newRow("English, 中文, stopped and unplugged") << true << chinese << true << chineseWaiting << "stopped" << false << true;
         QTest::newRow("Chinese, 英文, no answer") << false << english << true << englishWaiting << "no answer" << false << true;
         QTest::newRow("English, 英文 again, poll timed out") << true << english << true << englishWaiting << "timed out" << false << true;
+        // A poll still out at the switch reaches nothing after it.
+        QTest::newRow("Chinese, 英文, a late answer outstanding") << false << english << true << englishWaiting << "poll answering late" << true << false;
+        QTest::newRow("English, 中文, a silent meter's poll outstanding") << true << chinese << true << chineseWaiting << "poll timing out" << true << false;
     }
 
     void switchResetsTheWindowUnlessNothingChanges()
@@ -180,14 +183,23 @@ private slots:
             VirtualMeter::failNext(0x05, VirtualMeter::fault(VirtualMeter::FaultKind::NoAnswer));
             WindowDriver::tick(w);
             WindowDriver::settle(100);
+        } else if (before.startsWith("poll")) {
+            // 300 ms comes within the read's time-out; 1500 ms does not.
+            const int written = VirtualMeter::commandsWritten(0x05);
+            VirtualMeter::failNext(0x05, VirtualMeter::fault(VirtualMeter::FaultKind::Slow,
+                                                             before == "poll answering late" ? 300 : 1500));
+            WindowDriver::tick(w);
+            QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), written + 1);
         }
-        QCOMPARE(w.isSampling(), before == "sampling");
+        QCOMPARE(w.isSampling(), before == "sampling" || before.startsWith("poll"));
         w.statusBar()->showMessage("status before the switch", 0);
         const QString connectionBefore = WindowDriver::connection(w);
         const int interval = WindowDriver::spinBox(w)->value();
         VirtualMeter::setPlugged(meterStays);
 
         choose(w, action.constData());
+        if (before.startsWith("poll"))
+            WindowDriver::settle(300);
 
         if (!resets) {
             QCOMPARE(w.liveModel()->rowCount(), 3);

@@ -170,7 +170,7 @@ private slots:
     {
         const QStringList expected = {
             "signalArrival()",
-            "startRealTimeWork(hid_device*)",
+            "startRealTimeWork(hid_device*,qulonglong)",
             "startReadBackWork(std::vector<unsigned char>,int)",
             "handleRealTimeFinish(QStringList,QStringList,QStringList)",
             "handleReadBackFinish(QStringList,bool)",

@@ -8,22 +8,32 @@
 
 #include <dbt.h>
 
+#include <cstddef>
+#include <vector>
+
 using namespace WindowDriver;
 
 namespace {
 const QString CONNECTED = QString::fromUtf8("已连接");
 const QString NOT_OPEN = QString::fromUtf8("未打开设备");
 
-// What Windows hands over with an interface arriving or leaving.
-LRESULT sendDeviceChange(MainWindow &w, WPARAM change)
+const QString METER_INTERFACE = QStringLiteral(
+    "\\\\?\\HID#VID_1A86&PID_E429#7&2a3b4c5d&0&0000#{4d1e55b2-f16f-11cf-88cb-111100000030}");
+
+// What Windows hands over with an interface arriving or leaving: the
+// broadcast with the interface's name, or, for an empty name, a broadcast of
+// another kind that names no interface at all.
+LRESULT sendDeviceChange(MainWindow &w, WPARAM change, const QString &name)
 {
-    DEV_BROADCAST_DEVICEINTERFACE_W broadcast;
-    ZeroMemory(&broadcast, sizeof(broadcast));
-    broadcast.dbcc_size = sizeof(broadcast);
-    broadcast.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    broadcast.dbcc_classguid = GUID_DEVINTERFACE_HID_VALUE;
+    // DWORDs keep the broadcast aligned; the name runs past the structure.
+    std::vector<DWORD> buffer(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) / sizeof(DWORD) + name.size() + 1, 0);
+    auto *broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W *>(buffer.data());
+    broadcast->dbcc_size = DWORD(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t));
+    broadcast->dbcc_devicetype = name.isEmpty() ? DBT_DEVTYP_PORT : DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast->dbcc_classguid = GUID_DEVINTERFACE_HID_VALUE;
+    name.toWCharArray(broadcast->dbcc_name);
     return SendMessageW(reinterpret_cast<HWND>(w.winId()), WM_DEVICECHANGE, change,
-                        reinterpret_cast<LPARAM>(&broadcast));
+                        reinterpret_cast<LPARAM>(broadcast));
 }
 } // namespace
 
@@ -46,18 +56,29 @@ private slots:
     void deviceChangeMessages_data()
     {
         QTest::addColumn<quintptr>("change");
+        QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("meterPlugged");
-        QTest::newRow("arrival") << quintptr(DBT_DEVICEARRIVAL) << true;
-        QTest::newRow("arrival of something else, meter absent") << quintptr(DBT_DEVICEARRIVAL) << false;
-        QTest::newRow("removal") << quintptr(DBT_DEVICEREMOVECOMPLETE) << true;
-        QTest::newRow("removal asked for, not done") << quintptr(DBT_DEVICEQUERYREMOVE) << true;
-        QTest::newRow("device tree changed") << quintptr(DBT_DEVNODES_CHANGED) << true;
+        const quintptr arrival = DBT_DEVICEARRIVAL;
+        const quintptr removal = DBT_DEVICEREMOVECOMPLETE;
+        const QString headset = QStringLiteral("\\\\?\\HID#VID_0D8C&PID_0012&MI_03#8&1c2d3e4f&0&0000#{4d1e55b2-f16f-11cf-88cb-111100000030}");
+        QTest::newRow("arrival") << arrival << METER_INTERFACE << true;
+        QTest::newRow("arrival, meter gone again") << arrival << METER_INTERFACE << false;
+        QTest::newRow("removal, named as Wine does") << removal << METER_INTERFACE.toLower() << true;
+        // Nothing the user asked for: the log and the connection stay.
+        QTest::newRow("another HID device arrives") << arrival << headset << true;
+        QTest::newRow("another HID device leaves") << removal << headset << true;
+        QTest::newRow("arrival naming no interface") << arrival << QString() << true;
+        QTest::newRow("removal naming no interface") << removal << QString() << true;
+        QTest::newRow("removal asked for, not done") << quintptr(DBT_DEVICEQUERYREMOVE) << METER_INTERFACE << true;
+        QTest::newRow("device tree changed") << quintptr(DBT_DEVNODES_CHANGED) << METER_INTERFACE << true;
     }
 
     void deviceChangeMessages()
     {
         QFETCH(quintptr, change);
+        QFETCH(QString, name);
         QFETCH(bool, meterPlugged);
+        const bool meter = name.contains(QLatin1String("1A86&PID_E429"), Qt::CaseInsensitive);
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
         w.show();
@@ -71,10 +92,10 @@ private slots:
         VirtualMeter::clearLog();
         const int countsBefore = VirtualMeter::commandsWritten(0x08);
 
-        sendDeviceChange(w, WPARAM(change));
+        sendDeviceChange(w, WPARAM(change), name);
 
         const auto log = VirtualMeter::callLog();
-        if (change == DBT_DEVICEARRIVAL) {
+        if (meter && change == DBT_DEVICEARRIVAL) {
             // Cleared, then the arrival's own handshake and the whole start sequence.
             QCOMPARE(text(w, "numEdit"), QStringLiteral("0"));
             if (!meterPlugged) {
@@ -95,7 +116,7 @@ private slots:
             tick(w);
             QTRY_COMPARE(liveRows(w), 1);
             QCOMPARE(w.liveModel()->item(0, 0)->text(), QStringLiteral("1"));
-        } else if (change == DBT_DEVICEREMOVECOMPLETE) {
+        } else if (meter && change == DBT_DEVICEREMOVECOMPLETE) {
             QVERIFY(!w.isSampling());
             QCOMPARE(connection(w), NOT_OPEN);
             QCOMPARE(connectionStyle(w), QStringLiteral("color:red;"));

@@ -34,18 +34,28 @@ bool MainWindow::openMeter()
 void MainWindow::closeMeter()
 {
     // Taking the guard waits for a poll inside its exchanges (the poller lets
-    // a waiting closer go first); polls still queued with this handle then
-    // find it closed and do nothing.
+    // a waiting closer go first); polls requested before the close then find
+    // their ticket retired and do nothing, even if hidapi hands out the next
+    // handle at the same address.
     auto lock = HidGuard::acquire();
     if (hidHandle) {
         HidGuard::markClosed(hidHandle);
+        HidGuard::retirePolls();
         hid_close(hidHandle);
-        // hidapi may hand out the next handle at the same address; requests
-        // still queued with this one must not reach that next connection.
-        if (realTimeWorker)
-            QCoreApplication::removePostedEvents(realTimeWorker, QEvent::MetaCall);
     }
     hidHandle = nullptr;
+}
+
+void MainWindow::dropPollsRequestedSoFar()
+{
+    // Under the guard no poll is running, and a poll emits its results before
+    // it lets the guard go: whatever a poll requested before now will report
+    // is either queued to this window already, and removed here, or will never
+    // be reported, as its ticket is retired. A stored-record result still
+    // queued goes the same way: it would refill the table just emptied.
+    auto lock = HidGuard::acquire();
+    HidGuard::retirePolls();
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 }
 
 int MainWindow::recordCountExchange(unsigned char *reply)
@@ -146,4 +156,8 @@ void MainWindow::on_closeAct_triggered()
     // action ends in the waiting look whatever state it started from.
     showConnection(tr("等待连接···"), "color:black;");
     applyPreset(PRESET_IDLE);
+    // The reset is what the user sees from now on: a poll requested before it
+    // must not add a row to the emptied table or paint a timed-out meter over
+    // the waiting look.
+    dropPollsRequestedSoFar();
 }

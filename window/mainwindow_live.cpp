@@ -80,7 +80,7 @@ void MainWindow::readRealTimeData()
     if (!deviceConnected)
         return;
     ui->statusbar->showMessage(tr("接收实时数据"), 0);
-    emit startRealTimeWork(hidHandle);
+    emit startRealTimeWork(hidHandle, HidGuard::pollTicket());
     if (!realTimeThread->isRunning())
         realTimeThread->start(QThread::InheritPriority);
 }

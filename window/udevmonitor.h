@@ -7,9 +7,10 @@ struct udev;
 struct udev_monitor;
 class QSocketNotifier;
 
-// Linux hot-plug: reports every hidraw device that appears or disappears,
-// on the thread that owns the monitor. Like the Windows broadcast it does
-// not say which device it was.
+// Linux hot-plug: reports the meter's hidraw node appearing or disappearing,
+// on the thread that owns the monitor. Every other HID device (a headset's
+// buttons, a mouse's receiver) is passed over: it has nothing to do with the
+// log, and acting on it would clear the tables or stop sampling.
 class UdevHidMonitor : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,12 @@ public:
     bool isActive() const { return notifier != nullptr; }
     // "udev" when a udev daemon runs (events after its rules applied), else "kernel".
     const char *eventSource() const { return source; }
+
+    // Whether a hidraw node's device path lies below the meter's HID device,
+    // whose kernel name is "<bus>:1A86:E429.<instance>". Taken from the event
+    // itself because on removal the device is gone from sysfs already, and
+    // its parents can no longer be looked up.
+    static bool isMeterDevicePath(const char *devpath);
 
 signals:
     void arrived();

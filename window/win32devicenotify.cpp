@@ -2,6 +2,8 @@
 
 #include <dbt.h>
 
+#include <cwctype>
+
 const GUID GUID_DEVINTERFACE_HID_VALUE = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
@@ -24,6 +26,15 @@ HidDeviceChange hidDeviceChangeOf(const MSG *message)
 {
     if (message == nullptr || message->message != WM_DEVICECHANGE)
         return HidDeviceChange::None;
+    if (message->wParam != DBT_DEVICEARRIVAL && message->wParam != DBT_DEVICEREMOVECOMPLETE)
+        return HidDeviceChange::None;
+    // With these two changes lParam points at the broadcast; one that names
+    // no device interface cannot be the meter.
+    const auto *header = reinterpret_cast<const DEV_BROADCAST_HDR *>(message->lParam);
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+        return HidDeviceChange::None;
+    if (!isMeterInterfaceName(reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W *>(header)->dbcc_name))
+        return HidDeviceChange::None;
     switch (message->wParam) {
     case DBT_DEVICEARRIVAL:
         return HidDeviceChange::Arrival;
@@ -32,4 +43,19 @@ HidDeviceChange hidDeviceChangeOf(const MSG *message)
     default:
         return HidDeviceChange::None;
     }
+}
+
+bool isMeterInterfaceName(const wchar_t *name)
+{
+    static const wchar_t ids[] = L"VID_1A86&PID_E429";
+    const size_t idsLength = sizeof(ids) / sizeof(ids[0]) - 1;
+    for (const wchar_t *at = name; at != nullptr && *at != L'\0'; ++at) {
+        size_t matched = 0;
+        while (matched < idsLength && at[matched] != L'\0'
+               && std::towupper(at[matched]) == static_cast<wint_t>(ids[matched]))
+            ++matched;
+        if (matched == idsLength)
+            return true;
+    }
+    return false;
 }

@@ -20,8 +20,15 @@ enum class HidDeviceChange { None, Arrival, Removal };
 // class to the window. The notification handle is neither kept nor released.
 bool registerHidInterfaceNotifications(HWND window, const GUID &classGuid);
 
-// What a window message says about HID devices; only WM_DEVICECHANGE with
-// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE counts, lParam is not read.
+// What a window message says about the meter: only WM_DEVICECHANGE with
+// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE counts, and only for a device
+// interface whose name carries the meter's ids. Any other HID device coming or
+// going (a headset, a mouse's receiver) is None: it must not touch the log.
 HidDeviceChange hidDeviceChangeOf(const MSG *message);
+
+// Whether a device interface's name, such as
+// \\?\HID#VID_1A86&PID_E429#7&1a2b3c4d&0&0000#{4d1e55b2-...}, is the meter's;
+// matched in either case (Wine writes it in lower case).
+bool isMeterInterfaceName(const wchar_t *name);
 
 #endif

@@ -4,7 +4,9 @@
 // What the window's two tables must hold when the UHID meter is behind them,
 // for the Linux and the Windows window tests alike.
 
+#include <QModelIndex>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QString>
 #include <QStringList>
@@ -57,6 +59,25 @@ inline bool storedRowsAreTheMeters(const QStandardItemModel *model, int count, Q
         }
     }
     return true;
+}
+
+// Whether the rows a table held when `removals` (a spy on its rowsRemoved)
+// began were all taken away. Rows numbered from 1 afterwards prove nothing by
+// themselves: a table that was never emptied shows that too.
+inline bool tableWasEmptied(const QSignalSpy &removals, int heldBefore, QString *problem)
+{
+    if (heldBefore == 0) {
+        *problem = QStringLiteral("the table was empty already, so its emptying cannot be told");
+        return false;
+    }
+    for (const QList<QVariant> &removal : removals) {
+        if (removal.at(1).toInt() == 0 && removal.at(2).toInt() >= heldBefore - 1)
+            return true;
+    }
+    *problem = QStringLiteral("the %1 rows held before were not all removed (%2 removals seen)")
+                   .arg(heldBefore)
+                   .arg(removals.size());
+    return false;
 }
 
 } // namespace TableChecks

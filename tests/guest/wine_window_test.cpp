@@ -113,6 +113,7 @@ private slots:
 
     void meterIsAWindowsHidDevice();
     void startButtonConnectsAndDownloads();
+    void otherDeviceComingAndGoingChangesNothing();
     void unplugWhileSamplingStopsThroughTheRemovalBroadcast();
     void plugBackInRunsTheStartSequenceThroughTheArrivalBroadcast();
     void silentMeterTimesOutThePoll();
@@ -238,6 +239,39 @@ void WineWindowTest::startButtonConnectsAndDownloads()
     QVERIFY(meter.count("command 05", mark) >= window->liveModel()->rowCount());
 }
 
+void WineWindowTest::otherDeviceComingAndGoingChangesNothing()
+{
+    // Another HID device arrives and leaves while sampling. Wine broadcasts
+    // both changes to the window like the meter's own, and both must leave
+    // the log and the connection alone.
+    QVERIFY(window->isSampling());
+    const int mark = meter.mark();
+    QSignalSpy removals(window->liveModel(), &QAbstractItemModel::rowsRemoved);
+    for (const WPARAM change : {WPARAM(DBT_DEVICEARRIVAL), WPARAM(DBT_DEVICEREMOVECOMPLETE)}) {
+        const int before = broadcasts.seen.size();
+        QVERIFY(meter.send(change == DBT_DEVICEARRIVAL ? QStringLiteral("other plug") : QStringLiteral("other unplug")));
+        QTRY_VERIFY_WITH_TIMEOUT(broadcasts.count(change, before) > 0, BROADCAST_MS);
+        const Broadcast *broadcast = broadcasts.last(change);
+        QVERIFY2(!broadcast->name.isEmpty(), "the broadcast names no device interface");
+        QVERIFY2(!broadcast->name.toLower().contains(QLatin1String("vid_1a86&pid_e429")), qPrintable(broadcast->name));
+        QVERIFY(broadcast->windowWasSampling);
+
+        // Rows go on arriving after the broadcast was handled.
+        const int rows = window->liveModel()->rowCount();
+        QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= rows + 2, SETTLE_MS);
+        QVERIFY(window->isSampling());
+        QCOMPARE(connectionText(), CONNECTED);
+        QCOMPARE(connectionStyle(), QStringLiteral("color:green;"));
+    }
+    QCOMPARE(removals.size(), 0);
+    QString problem;
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
+    QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
+    // Only polls reached the meter.
+    meter.drain();
+    QCOMPARE(meter.count("command", mark), meter.count("command 05", mark) + meter.count("command 0A", mark));
+}
+
 void WineWindowTest::unplugWhileSamplingStopsThroughTheRemovalBroadcast()
 {
     // Slow polls, and the meter pulled out right after one has finished, so
@@ -278,7 +312,8 @@ void WineWindowTest::unplugWhileSamplingStopsThroughTheRemovalBroadcast()
 
 void WineWindowTest::plugBackInRunsTheStartSequenceThroughTheArrivalBroadcast()
 {
-    QVERIFY(window->liveModel()->rowCount() > 0);
+    const int heldBefore = window->liveModel()->rowCount();
+    QSignalSpy removals(window->liveModel(), &QAbstractItemModel::rowsRemoved);
     const int before = broadcasts.seen.size();
     const int mark = meter.mark();
     QElapsedTimer sincePlug;
@@ -295,7 +330,8 @@ void WineWindowTest::plugBackInRunsTheStartSequenceThroughTheArrivalBroadcast()
     QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
     QString problem;
     QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
-    // The arrival cleared the tables: live numbering starts again from 1.
+    // The arrival emptied the tables, and live numbering starts again from 1.
+    QVERIFY2(TableChecks::tableWasEmptied(removals, heldBefore, &problem), qPrintable(problem));
     QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= 2, 3 * SLOW_INTERVAL_MS + SETTLE_MS);
     QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
     meter.drain();
