@@ -27,17 +27,21 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_STRIP_FILES ON)
 
 # What every Debian package carries beside its programs: a manual page for
-# each, the changelog and the copyright. gzip -n keeps the time out of the
-# archives, so the package builds the same twice.
+# each, the changelog and the copyright (these two name the maintainer). gzip
+# -n keeps the time out of the archives, so the package builds the same twice.
+foreach(file debian-changelog debian-copyright)
+  configure_file(${file} ${CMAKE_CURRENT_BINARY_DIR}/${file} @ONLY)
+endforeach()
 set(zelmora_deb_gzipped)
-foreach(pair zelmora.1:zelmora.1 zelmora-demo.1:zelmora-demo.1 debian-changelog:changelog)
+foreach(pair ${CMAKE_CURRENT_SOURCE_DIR}/zelmora.1:zelmora.1 ${CMAKE_CURRENT_SOURCE_DIR}/zelmora-demo.1:zelmora-demo.1
+             ${CMAKE_CURRENT_BINARY_DIR}/debian-changelog:changelog)
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 source)
   list(GET pair 1 name)
   add_custom_command(OUTPUT ${name}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/${source} ${name}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${name}
     COMMAND gzip -9 -n -f ${name}
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${source}
+    DEPENDS ${source}
     VERBATIM)
   list(APPEND zelmora_deb_gzipped ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
 endforeach()
@@ -46,4 +50,4 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmora.1.gz ${CMAKE_CURRENT_BINARY_DI
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 set(zelmora_deb_doc ${CMAKE_INSTALL_DATADIR}/doc/zelmora)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${zelmora_deb_doc})
-install(FILES debian-copyright DESTINATION ${zelmora_deb_doc} RENAME copyright)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian-copyright DESTINATION ${zelmora_deb_doc} RENAME copyright)

@@ -23,7 +23,7 @@ if(ZELMORA_OPENPYXL_PYTHON)
     ZELMORA_READBACK_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/test_export_readback.py")
 
   zelmora_add_qtest(test_export_workbook SOURCES test_export_workbook.cpp test_export_readback.h
-                    test_export_filesizelimit.h)
+                    test_export_filesizelimit.h LIBS PkgConfig::MINIZIP)
   target_compile_definitions(test_export_workbook PRIVATE ${readback_definitions})
 
   # The long saves, each with a table of 100,000 rows or more, take minutes

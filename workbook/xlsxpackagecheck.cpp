@@ -56,11 +56,14 @@ QByteArray rootName(const QByteArray &head)
 // Reads the member the package stands at to its end; `name` gets its name.
 bool memberIsComplete(unzFile zip, QByteArray &name)
 {
+    // minizip terminates the name only when it fits the buffer, so the name is
+    // read at the length the entry records (a zip name can take 65,535 bytes).
     unz_file_info64 info;
-    char stored[512];
-    if (unzGetCurrentFileInfo64(zip, &info, stored, sizeof stored, nullptr, 0, nullptr, 0) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
         return false;
-    name = stored;
+    name = QByteArray(int(info.size_filename), '\0');
+    if (unzGetCurrentFileInfo64(zip, &info, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0) != UNZ_OK)
+        return false;
     if (unzOpenCurrentFile(zip) != UNZ_OK)
         return false;
     QByteArray head;
