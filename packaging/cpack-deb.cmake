@@ -2,6 +2,8 @@
 # dist/zelmora_<version>+deb<release>_amd64.deb of the Linux install.
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_PACKAGE_NAME zelmora)
+# The Debian release it is built on and for (see ZELMORA_DEB_VERSION). The
+# changelog and the AppStream metadata keep the program's own version.
 set(CPACK_DEBIAN_PACKAGE_VERSION ${ZELMORA_DEB_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Under /usr the udev rule goes to /usr/lib/udev/rules.d (see linux.cmake),
@@ -30,33 +32,15 @@ set(CPACK_STRIP_FILES ON)
 # What every Debian package carries beside its programs: a manual page for
 # each, the changelog and the copyright. gzip -n keeps the time out of the
 # archives, so the package builds the same twice.
-#
-# The changelog's latest entry is the package's version: a package built for a
-# release opens with the entry of that rebuild, the way Debian marks its own
-# rebuilds, dated and signed as the release it rebuilds.
-set(zelmora_changelog ${CMAKE_CURRENT_SOURCE_DIR}/debian-changelog)
-if(NOT ZELMORA_DEB_VERSION STREQUAL PROJECT_VERSION)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zelmora_changelog})
-  file(READ ${zelmora_changelog} changelog)
-  string(REGEX MATCH "\n -- [^\n]+" trailer "${changelog}")
-  file(STRINGS /etc/os-release codename REGEX "^VERSION_CODENAME=")
-  string(REGEX REPLACE "^VERSION_CODENAME=" "" codename "${codename}")
-  string(REGEX REPLACE ".*\\+deb" "" release "${ZELMORA_DEB_VERSION}")
-  set(entry "zelmora (${ZELMORA_DEB_VERSION}) ${codename}; urgency=medium\n\n")
-  string(APPEND entry "  * Built for Debian ${release} (${codename}).\n${trailer}\n\n")
-  set(zelmora_changelog ${CMAKE_CURRENT_BINARY_DIR}/debian-changelog)
-  file(CONFIGURE OUTPUT ${zelmora_changelog} CONTENT "${entry}${changelog}" @ONLY)
-endif()
 set(zelmora_deb_gzipped)
-set(here ${CMAKE_CURRENT_SOURCE_DIR})
-foreach(pair ${here}/zelmora.1:zelmora.1 ${here}/zelmora-demo.1:zelmora-demo.1 ${zelmora_changelog}:changelog)
+foreach(pair zelmora.1:zelmora.1 zelmora-demo.1:zelmora-demo.1 debian-changelog:changelog)
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 source)
   list(GET pair 1 name)
   add_custom_command(OUTPUT ${name}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${name}
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_SOURCE_DIR}/${source} ${name}
     COMMAND gzip -9 -n -f ${name}
-    DEPENDS ${source}
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${source}
     VERBATIM)
   list(APPEND zelmora_deb_gzipped ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
 endforeach()
