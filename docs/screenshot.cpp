@@ -1,7 +1,7 @@
 // Draws the README's picture of the demo at work: the same window as
 // zelmora-demo (same font, same simulated meter), started the way a user
-// starts it, switched to English, given a few seconds of live readings after
-// the stored records came in, then grabbed into a PNG. Run offscreen by
+// starts it after switching to English, given a few seconds of live readings
+// after the stored records came in, then grabbed into a PNG. Run offscreen by
 // scripts/screenshot; not installed.
 #include <QAction>
 #include <QApplication>
@@ -40,10 +40,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     int status = 1;
-    QTimer::singleShot(500, [&] {
-        english->trigger();
-        start->click();
-    });
+    // A change of language disconnects (see changeEvent), so it comes first
+    // and has been handled before start is pressed.
+    QTimer::singleShot(300, english, &QAction::trigger);
+    QTimer::singleShot(1000, start, &QPushButton::click);
     QTimer::singleShot(8000, [&] {
         if (w.grab().save(out, "PNG")) {
             std::printf("zelmora-screenshot: %s\n", qPrintable(out));
