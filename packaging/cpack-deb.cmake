@@ -1,7 +1,10 @@
 # The Debian package: `cpack` in the build tree makes
-# dist/zelmora_<version>_amd64.deb of the Linux install.
+# dist/zelmora_<version>+deb<release>_amd64.deb of the Linux install.
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_PACKAGE_NAME zelmora)
+# The Debian release it is built on and for (see ZELMORA_DEB_VERSION). The
+# changelog and the AppStream metadata keep the program's own version.
+set(CPACK_DEBIAN_PACKAGE_VERSION ${ZELMORA_DEB_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Under /usr the udev rule goes to /usr/lib/udev/rules.d (see linux.cmake),
 # where dpkg owns it and removes it with the package.

@@ -16,7 +16,7 @@ execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE deb_arch
 if(NOT deb_arch_result EQUAL 0)
   set(deb_arch amd64)
 endif()
-set(deb ${PROJECT_BINARY_DIR}/dist/zelmora_${PROJECT_VERSION}_${deb_arch}.deb)
+set(deb ${PROJECT_BINARY_DIR}/dist/zelmora_${ZELMORA_DEB_VERSION}_${deb_arch}.deb)
 add_test(NAME package_deb_build
   COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR})

@@ -45,12 +45,14 @@ class Machine:
             version = image[len("/boot/vmlinuz-"):]
             module_dir = f"/lib/modules/{version}"
             hid_dir = os.path.join(module_dir, "kernel/drivers/hid")
-            if all(os.path.isfile(os.path.join(hid_dir, m + ".ko")) for m in HID_MODULES):
+            # Debian 13 ships its modules xz-compressed, Debian 12 as they are.
+            if all(os.path.isfile(os.path.join(hid_dir, m + ".ko")) or
+                   os.path.isfile(os.path.join(hid_dir, m + ".ko.xz")) for m in HID_MODULES):
                 found.append((version, image, module_dir))
         if not found:
-            self.fail("no usable Debian kernel: need /boot/vmlinuz-<version> with hid.ko, uhid.ko "
-                      "and hid-generic.ko under /lib/modules/<version>; scripts/setup installs "
-                      "linux-image-amd64")
+            self.fail("no usable Debian kernel: need /boot/vmlinuz-<version> with hid, uhid "
+                      "and hid-generic (.ko or .ko.xz) under /lib/modules/<version>; scripts/setup "
+                      "installs linux-image-amd64")
         found.sort(key=lambda entry: version_key(entry[0]))
         return found[-1]
 
