@@ -63,7 +63,7 @@ private slots:
         const QString headset = QStringLiteral("\\\\?\\HID#VID_0D8C&PID_0012&MI_03#8&1c2d3e4f&0&0000#{4d1e55b2-f16f-11cf-88cb-111100000030}");
         QTest::newRow("arrival") << arrival << METER_INTERFACE << true;
         QTest::newRow("arrival, meter gone again") << arrival << METER_INTERFACE << false;
-        QTest::newRow("removal, named as Wine does") << removal << METER_INTERFACE.toLower() << true;
+        QTest::newRow("removal, name in lower case") << removal << METER_INTERFACE.toLower() << true;
         // Nothing the user asked for: the log and the connection stay.
         QTest::newRow("another HID device arrives") << arrival << headset << true;
         QTest::newRow("another HID device leaves") << removal << headset << true;

@@ -28,7 +28,7 @@ HidDeviceChange hidDeviceChangeOf(const MSG *message);
 
 // Whether a device interface's name, such as
 // \\?\HID#VID_1A86&PID_E429#7&1a2b3c4d&0&0000#{4d1e55b2-...}, is the meter's;
-// matched in either case (Wine writes it in lower case).
+// matched in either case.
 bool isMeterInterfaceName(const wchar_t *name);
 
 #endif
