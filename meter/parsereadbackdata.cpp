@@ -1,6 +1,7 @@
 #include "parsereadbackdata.h"
 
 #include "protocol.h"
+#include "worksession.h"
 
 ParseReadBackData::ParseReadBackData(QObject *parent)
     : QObject(parent)
@@ -30,6 +31,8 @@ QString unitText(int unitCode)
 
 void ParseReadBackData::doReadBackWork(const std::vector<unsigned char> &read_buf, int total_num)
 {
+    // Its results are reported under this request's ticket.
+    WorkSession::take(WorkSession::Queue::Decodes);
     const unsigned char *buf = read_buf.data();
     const std::size_t size = read_buf.size();
 

@@ -2,6 +2,7 @@
 
 #include "hidguard.h"
 #include "protocol.h"
+#include "worksession.h"
 
 #include <array>
 
@@ -25,12 +26,15 @@ int exchange(hid_device *handle, unsigned char code, std::array<unsigned char, I
 
 } // namespace
 
-void ParseRealTimeData::doRealTimeWork(hid_device *handle, quint64 ticket)
+void ParseRealTimeData::doRealTimeWork(hid_device *handle)
 {
-    // The window may have closed or replaced the handle, or been reset, while
-    // this request waited; then the handle must not be touched at all.
-    auto guard = HidGuard::acquireBehindWaiters();
-    if (!HidGuard::pollMayRun(handle, ticket))
+    const WorkSession::Ticket ticket = WorkSession::take(WorkSession::Queue::Polls);
+    // The window may have closed or replaced the handle, or ended the session,
+    // while this request waited; then the handle must not be touched at all.
+    // The window draws that line before it waits for the guard, so checking
+    // here, under the guard, cannot miss it.
+    auto guard = HidGuard::acquire();
+    if (!HidGuard::isOpen(handle) || !WorkSession::mayTouchDevice(ticket))
         return;
     std::array<unsigned char, INPUT_REPORT_SIZE> readingReply{};
     std::array<unsigned char, INPUT_REPORT_SIZE> rangeReply{};
@@ -44,9 +48,8 @@ void ParseRealTimeData::doRealTimeWork(hid_device *handle, quint64 ticket)
     if (rA == 0 || rB == 0)
         HidGuard::markClosed(handle);
 
-    // The results leave while the guard is still held: a reset takes the
-    // guard, so whatever this poll reports is already queued to the window
-    // by then, and the reset can drop it.
+    // The results leave before the guard does: whatever this poll says is
+    // queued to the window before the window's next HID step.
     emit signalUsb(rA, rB);
     if (rA < 0 || rB < 0)
         return;

@@ -20,11 +20,11 @@ public:
     // creates the worker can queue requests to it right away.
     explicit ParseRealTimeData(QObject *parent = nullptr);
 
-    // One poll on the handle the request carries. Holds the HID guard for the
-    // whole poll, its results' emission included; a handle that is no longer
-    // the open one, or a ticket retired since the request (HidGuard), is not
+    // One poll on the handle the request carries, holding the HID guard for
+    // its exchanges. A handle that is no longer the open one, or a request
+    // from before a stop, a close or a new beginning (WorkSession), is not
     // touched and nothing is emitted.
-    void doRealTimeWork(hid_device *handle, quint64 ticket);
+    void doRealTimeWork(hid_device *handle);
 
     // Decodes the two replies of a poll (12 and 11 bytes) into the three lists.
     // False when the sample is lost altogether (a reading with an unlisted

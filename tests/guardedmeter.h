@@ -6,6 +6,9 @@
 
 #include "hidguard.h"
 #include "protocol.h"
+#include "worksession.h"
+
+#include <QObject>
 
 #include <hidapi.h>
 
@@ -21,13 +24,18 @@ inline hid_device *openGuardedMeter()
 
 inline void closeGuardedMeter(hid_device *handle)
 {
+    WorkSession::endPolling();
     auto guard = HidGuard::acquire();
     hid_close(handle);
     HidGuard::markClosed(handle);
-    HidGuard::retirePolls();
 }
 
-// A poll request as the window makes it: with the ticket current now.
-inline quint64 currentTicket() { return HidGuard::pollTicket(); }
+// A poll request as the window makes it: its ticket filed, then the request.
+template <typename Driver>
+void requestPoll(Driver &driver, hid_device *handle)
+{
+    WorkSession::file(WorkSession::Queue::Polls);
+    emit driver.startRealTimeWork(handle);
+}
 
 #endif

@@ -6,6 +6,9 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 
+#include <QSemaphore>
+#include <QTranslator>
+
 #include <thread>
 
 using namespace WindowDriver;
@@ -13,6 +16,34 @@ using VirtualMeter::FaultKind;
 using VirtualMeter::fault;
 
 namespace {
+// Holds the decoder's thread at its first text lookup until released, so that
+// the user can act while a decode runs.
+struct DecoderHold : QTranslator {
+    DecoderHold() { QCoreApplication::installTranslator(this); }
+    ~DecoderHold() override { QCoreApplication::removeTranslator(this); }
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *, const char *, int) const override
+    {
+        if (qstrcmp(context, "ParseReadBackData") == 0 && decoder.testAndSetOrdered(nullptr, QThread::currentThread())) {
+            entered.release();
+            release.acquire();
+        }
+        return QString();
+    }
+    // Lets the decoder go; returns once its thread has worked off every decode
+    // queued so far, so that their results wait for this thread.
+    void finishDecodes()
+    {
+        release.release();
+        QObject probe;
+        probe.moveToThread(decoder.loadAcquire());
+        QThread *here = QThread::currentThread();
+        QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
+    }
+    mutable QAtomicPointer<QThread> decoder;
+    mutable QSemaphore entered, release;
+};
+
 const QString TRANSFER_FAILED = QString::fromUtf8("数据传输失败");
 const QString DECODE_FAILED = QString::fromUtf8("数据传输失败！请重新点击开始按钮。");
 } // namespace
@@ -169,6 +200,45 @@ private slots:
         start(w);
         QTRY_COMPARE(w.storedModel()->rowCount(), 5);
         QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("5"));
+    }
+
+    // A decode still running when the user starts over or resets: its
+    // failure must not warn over the new beginning, nor its rows refill it.
+    void oldDecodeNeverReachesANewBeginning_data()
+    {
+        QTest::addColumn<QString>("beginning");
+        QTest::newRow("reset") << "reset";
+        QTest::newRow("start") << "start";
+    }
+
+    void oldDecodeNeverReachesANewBeginning()
+    {
+        QFETCH(QString, beginning);
+        DecoderHold hold;
+        std::vector<VirtualMeter::Cell> failing = records(3);
+        failing[1][2] = 0x03; // an unlisted unit: the decode fails at its second record
+        VirtualMeter::setStoredRecords(failing);
+        MessageBoxCatcher boxes;
+        MainWindow w;
+        start(w);
+        QVERIFY(hold.entered.tryAcquire(1, 5000));
+        VirtualMeter::setStoredRecords(records(2));
+        if (beginning == "reset")
+            disconnectAction(w);
+        else
+            start(w);
+        hold.finishDecodes();
+        QCoreApplication::processEvents();
+        QVERIFY(boxes.seen.isEmpty());
+        if (beginning == "reset") {
+            QVERIFY(looksIdle(w));
+            QCOMPARE(w.storedModel()->rowCount(), 0);
+            QCOMPARE(text(w, "numSavedEdit"), QString::fromUtf8("数据总数"));
+        } else {
+            QVERIFY(looksRunning(w));
+            QCOMPARE(w.storedModel()->rowCount(), 2);
+            QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("2"));
+        }
     }
 
     void removalDuringTransferIsHandledAfterIt()

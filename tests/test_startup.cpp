@@ -170,7 +170,7 @@ private slots:
     {
         const QStringList expected = {
             "signalArrival()",
-            "startRealTimeWork(hid_device*,qulonglong)",
+            "startRealTimeWork(hid_device*)",
             "startReadBackWork(std::vector<unsigned char>,int)",
             "handleRealTimeFinish(QStringList,QStringList,QStringList)",
             "handleReadBackFinish(QStringList,bool)",

@@ -20,16 +20,16 @@ const QString NOT_OPEN = QString::fromUtf8("未打开设备");
 const QString METER_INTERFACE = QStringLiteral(
     "\\\\?\\HID#VID_1A86&PID_E429#7&2a3b4c5d&0&0000#{4d1e55b2-f16f-11cf-88cb-111100000030}");
 
-// What Windows hands over with an interface arriving or leaving: the
-// broadcast with the interface's name, or, for an empty name, a broadcast of
-// another kind that names no interface at all.
-LRESULT sendDeviceChange(MainWindow &w, WPARAM change, const QString &name)
+// What Windows hands over with a device arriving or leaving: a broadcast of
+// the given kind, its name running past the structure where an interface's
+// name would be.
+LRESULT sendDeviceChange(MainWindow &w, WPARAM change, DWORD deviceType, const QString &name)
 {
-    // DWORDs keep the broadcast aligned; the name runs past the structure.
+    // DWORDs keep the broadcast aligned.
     std::vector<DWORD> buffer(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) / sizeof(DWORD) + name.size() + 1, 0);
     auto *broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W *>(buffer.data());
     broadcast->dbcc_size = DWORD(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t));
-    broadcast->dbcc_devicetype = name.isEmpty() ? DBT_DEVTYP_PORT : DBT_DEVTYP_DEVICEINTERFACE;
+    broadcast->dbcc_devicetype = deviceType;
     broadcast->dbcc_classguid = GUID_DEVINTERFACE_HID_VALUE;
     name.toWCharArray(broadcast->dbcc_name);
     return SendMessageW(reinterpret_cast<HWND>(w.winId()), WM_DEVICECHANGE, change,
@@ -56,29 +56,37 @@ private slots:
     void deviceChangeMessages_data()
     {
         QTest::addColumn<quintptr>("change");
+        QTest::addColumn<int>("deviceType");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("meterPlugged");
+        QTest::addColumn<QString>("seen"); // what the window makes of it: arrival, removal or nothing
         const quintptr arrival = DBT_DEVICEARRIVAL;
         const quintptr removal = DBT_DEVICEREMOVECOMPLETE;
+        const int interface = DBT_DEVTYP_DEVICEINTERFACE;
         const QString headset = QStringLiteral("\\\\?\\HID#VID_0D8C&PID_0012&MI_03#8&1c2d3e4f&0&0000#{4d1e55b2-f16f-11cf-88cb-111100000030}");
-        QTest::newRow("arrival") << arrival << METER_INTERFACE << true;
-        QTest::newRow("arrival, meter gone again") << arrival << METER_INTERFACE << false;
-        QTest::newRow("removal, name in lower case") << removal << METER_INTERFACE.toLower() << true;
+        QTest::newRow("arrival") << arrival << interface << METER_INTERFACE << true << "arrival";
+        QTest::newRow("arrival, meter gone again") << arrival << interface << METER_INTERFACE << false << "arrival";
+        QTest::newRow("removal, name in lower case") << removal << interface << METER_INTERFACE.toLower() << true << "removal";
         // Nothing the user asked for: the log and the connection stay.
-        QTest::newRow("another HID device arrives") << arrival << headset << true;
-        QTest::newRow("another HID device leaves") << removal << headset << true;
-        QTest::newRow("arrival naming no interface") << arrival << QString() << true;
-        QTest::newRow("removal naming no interface") << removal << QString() << true;
-        QTest::newRow("removal asked for, not done") << quintptr(DBT_DEVICEQUERYREMOVE) << METER_INTERFACE << true;
-        QTest::newRow("device tree changed") << quintptr(DBT_DEVNODES_CHANGED) << METER_INTERFACE << true;
+        QTest::newRow("another HID device arrives") << arrival << interface << headset << true << "nothing";
+        QTest::newRow("another HID device leaves") << removal << interface << headset << true << "nothing";
+        // A broadcast of another kind names no interface, whatever its bytes
+        // where an interface's name would be.
+        QTest::newRow("arrival of a port spelling the meter's name")
+            << arrival << int(DBT_DEVTYP_PORT) << METER_INTERFACE << true << "nothing";
+        QTest::newRow("removal of a volume, no name") << removal << int(DBT_DEVTYP_VOLUME) << QString() << true << "nothing";
+        QTest::newRow("removal asked for, not done")
+            << quintptr(DBT_DEVICEQUERYREMOVE) << interface << METER_INTERFACE << true << "nothing";
+        QTest::newRow("device tree changed") << quintptr(DBT_DEVNODES_CHANGED) << interface << METER_INTERFACE << true << "nothing";
     }
 
     void deviceChangeMessages()
     {
         QFETCH(quintptr, change);
+        QFETCH(int, deviceType);
         QFETCH(QString, name);
         QFETCH(bool, meterPlugged);
-        const bool meter = name.contains(QLatin1String("1A86&PID_E429"), Qt::CaseInsensitive);
+        QFETCH(QString, seen);
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
         w.show();
@@ -92,14 +100,15 @@ private slots:
         VirtualMeter::clearLog();
         const int countsBefore = VirtualMeter::commandsWritten(0x08);
 
-        sendDeviceChange(w, WPARAM(change), name);
+        sendDeviceChange(w, WPARAM(change), DWORD(deviceType), name);
 
         const auto log = VirtualMeter::callLog();
-        if (meter && change == DBT_DEVICEARRIVAL) {
-            // Cleared, then the arrival's own handshake and the whole start sequence.
-            QCOMPARE(text(w, "numEdit"), QStringLiteral("0"));
+        if (seen == "arrival") {
+            // The arrival's own handshake and the whole start sequence; the
+            // live log stays.
+            QCOMPARE(liveRows(w), 1);
+            QCOMPARE(text(w, "numEdit"), QStringLiteral("1"));
             if (!meterPlugged) {
-                QCOMPARE(liveRows(w), 0);
                 QCOMPARE(connection(w), NOT_OPEN);
                 QCOMPARE(connectionStyle(w), QStringLiteral("color:red;"));
                 QVERIFY(looksIdle(w));
@@ -112,11 +121,10 @@ private slots:
             QVERIFY(w.isSampling());
             QCOMPARE(VirtualMeter::openHandleCount(), 1);
             QTRY_COMPARE(w.storedModel()->rowCount(), 3);
-            QCOMPARE(liveRows(w), 0);
             tick(w);
-            QTRY_COMPARE(liveRows(w), 1);
-            QCOMPARE(w.liveModel()->item(0, 0)->text(), QStringLiteral("1"));
-        } else if (meter && change == DBT_DEVICEREMOVECOMPLETE) {
+            QTRY_COMPARE(liveRows(w), 2);
+            QCOMPARE(w.liveModel()->item(1, 0)->text(), QStringLiteral("2"));
+        } else if (seen == "removal") {
             QVERIFY(!w.isSampling());
             QCOMPARE(connection(w), NOT_OPEN);
             QCOMPARE(connectionStyle(w), QStringLiteral("color:red;"));

@@ -28,7 +28,7 @@ class Driver : public QObject
 {
     Q_OBJECT
 signals:
-    void startRealTimeWork(hid_device *, quint64);
+    void startRealTimeWork(hid_device *);
     void startReadBackWork(const std::vector<unsigned char> &read_buf, int total_num);
 };
 
@@ -170,6 +170,7 @@ void TestWorkers::cleanup()
     delete readBackWorker;
     delete realTimeThread;
     delete readBackThread;
+    WorkSession::dropWaiting(WorkSession::Queue::Polls);
     driver.disconnect();
 }
 
@@ -315,7 +316,7 @@ void TestWorkers::livePoll()
     hid_device *handle = openGuardedMeter();
     QVERIFY(handle != nullptr);
 
-    emit driver.startRealTimeWork(handle, currentTicket());
+    requestPoll(driver, handle);
     drainWorkers();
 
     QCOMPARE(received.usb, (QList<QPair<int, int>>{qMakePair(rA, rB)}));
@@ -334,7 +335,7 @@ void TestWorkers::pollWritesBothCommandsAndReadsShort()
 {
     hid_device *handle = openGuardedMeter();
     VirtualMeter::clearLog();
-    emit driver.startRealTimeWork(handle, currentTicket());
+    requestPoll(driver, handle);
     drainWorkers();
 
     const auto worker = workerThreadId();
@@ -367,10 +368,10 @@ void TestWorkers::textsAreLookedUpInTheWorkersContexts()
     QCoreApplication::installTranslator(&tagger);
     VirtualMeter::setRange(0, 8);
     hid_device *handle = openGuardedMeter();
-    emit driver.startRealTimeWork(handle, currentTicket());
+    requestPoll(driver, handle);
     drainWorkers();
     VirtualMeter::setReading({0xF8, 0x2A, 0x00, 0x01});
-    emit driver.startRealTimeWork(handle, currentTicket());
+    requestPoll(driver, handle);
     std::vector<Cell> cells = {{0x39, 0x30, 0x01, 0x04}, {0xF8, 0x2A, 0x00, 0x01}};
     emit driver.startReadBackWork(recordsBuffer(cells, 1, 13), 2);
     drainWorkers();

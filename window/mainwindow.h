@@ -55,7 +55,7 @@ protected:
 
 signals:
     void signalArrival();
-    void startRealTimeWork(hid_device *, quint64 ticket);
+    void startRealTimeWork(hid_device *);
     void startReadBackWork(const std::vector<unsigned char> &read_buf, int total_num);
 
 public slots:
@@ -82,7 +82,6 @@ private:
     void showConnection(const QString &text, const char *styleSheet);
     bool openMeter();
     void closeMeter();
-    void dropPollsRequestedSoFar();
     bool registerDeviceNotifications();
     void setUpLiveSampling();
     void setUpReadBack();

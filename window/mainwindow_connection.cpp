@@ -4,8 +4,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QTimer>
 
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "hidguard.h"
 #include "parserealtimedata.h"
 #include "protocol.h"
+#include "worksession.h"
 
 #ifndef Q_OS_WIN
 #include "udevmonitor.h"
@@ -20,9 +19,11 @@
 
 bool MainWindow::openMeter()
 {
-    auto lock = HidGuard::acquire();
+    // Closed outside the guard, so that sampling ends before the guard is
+    // waited for (see closeMeter).
     if (hidHandle)
         closeMeter();
+    auto lock = HidGuard::acquire();
     hidHandle = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
     if (hidHandle) {
         HidGuard::markOpen(hidHandle);
@@ -33,29 +34,17 @@ bool MainWindow::openMeter()
 
 void MainWindow::closeMeter()
 {
-    // Taking the guard waits for a poll inside its exchanges (the poller lets
-    // a waiting closer go first); polls requested before the close then find
-    // their ticket retired and do nothing, even if hidapi hands out the next
-    // handle at the same address.
+    // Sampling ends before the guard is asked for: once the window holds it,
+    // polls requested so far can only find their ticket retired, even if
+    // hidapi hands out the next handle at the same address. A poll inside
+    // its exchanges is waited for and still reports.
+    WorkSession::endPolling();
     auto lock = HidGuard::acquire();
     if (hidHandle) {
         HidGuard::markClosed(hidHandle);
-        HidGuard::retirePolls();
         hid_close(hidHandle);
     }
     hidHandle = nullptr;
-}
-
-void MainWindow::dropPollsRequestedSoFar()
-{
-    // Under the guard no poll is running, and a poll emits its results before
-    // it lets the guard go: whatever a poll requested before now will report
-    // is either queued to this window already, and removed here, or will never
-    // be reported, as its ticket is retired. A stored-record result still
-    // queued goes the same way: it would refill the table just emptied.
-    auto lock = HidGuard::acquire();
-    HidGuard::retirePolls();
-    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
 }
 
 int MainWindow::recordCountExchange(unsigned char *reply)
@@ -101,7 +90,10 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, long *r
 
 void MainWindow::handleDeviceArrival()
 {
-    on_clearAct_triggered();
+    // The meter came back (a bumped cable, a hub reset, a PC waking up): the
+    // log the user has not saved yet stays, and sampling goes on numbering
+    // after it. The start sequence below begins anew, so nothing from before
+    // the arrival reaches the window.
     if (openMeter()) {
         // The answer is not examined, only read, so that it cannot be taken
         // for the reply to the next command.
@@ -116,6 +108,9 @@ void MainWindow::handleDeviceRemoval()
 {
     if (sampleTimer->isActive())
         sampleTimer->stop();
+    // Polls still queued would only meet a meter that is gone; the one in
+    // progress reports what it got.
+    WorkSession::endPolling();
     showConnection(tr("未打开设备"), "color:red;");
     applyPreset(PRESET_IDLE);
     ui->statusbar->showMessage(tr(""), 0);
@@ -136,6 +131,10 @@ void MainWindow::usbChecker(int readingResult, int rangeResult)
 
 void MainWindow::on_closeAct_triggered()
 {
+    // The reset is what the user sees from now on: a poll or a decode
+    // requested before it must not add a row to the emptied tables or paint a
+    // timed-out meter over the waiting look.
+    WorkSession::beginAnew();
     ui->statusbar->showMessage(tr(""), 0);
     const bool wasSampling = sampleTimer->isActive();
     initWindowState();
@@ -156,8 +155,4 @@ void MainWindow::on_closeAct_triggered()
     // action ends in the waiting look whatever state it started from.
     showConnection(tr("等待连接···"), "color:black;");
     applyPreset(PRESET_IDLE);
-    // The reset is what the user sees from now on: a poll requested before it
-    // must not add a row to the emptied table or paint a timed-out meter over
-    // the waiting look.
-    dropPollsRequestedSoFar();
 }

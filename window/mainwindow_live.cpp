@@ -8,10 +8,11 @@
 #include <QThread>
 #include <QTimer>
 
-#include "hidguard.h"
 #include "parserealtimedata.h"
 #include "pause.h"
 #include "protocol.h"
+#include "resultroute.h"
+#include "worksession.h"
 
 void MainWindow::setUpLiveSampling()
 {
@@ -21,9 +22,9 @@ void MainWindow::setUpLiveSampling()
     connect(realTimeThread, &QThread::finished, realTimeThread, &QObject::deleteLater);
 
     connect(sampleTimer, &QTimer::timeout, this, &MainWindow::readRealTimeData);
-    connect(realTimeWorker, &ParseRealTimeData::signalUsb, this, &MainWindow::usbChecker);
+    routeResults(realTimeWorker, &ParseRealTimeData::signalUsb, this, &MainWindow::usbChecker);
     connect(this, &MainWindow::startRealTimeWork, realTimeWorker, &ParseRealTimeData::doRealTimeWork);
-    connect(realTimeWorker, &ParseRealTimeData::finish, this, &MainWindow::handleRealTimeFinish);
+    routeResults(realTimeWorker, &ParseRealTimeData::finish, this, &MainWindow::handleRealTimeFinish);
     connect(this, &MainWindow::signalArrival, this, &MainWindow::on_readbackBtn_clicked);
 }
 
@@ -35,10 +36,15 @@ void MainWindow::shutDownLiveSampling()
     // worker has no parent and goes here, after its last poll returned.
     delete realTimeWorker;
     realTimeWorker = nullptr;
+    WorkSession::dropWaiting(WorkSession::Queue::Polls);
 }
 
 void MainWindow::on_readbackBtn_clicked()
 {
+    // Whatever an earlier poll or decode still has to say belongs to what the
+    // user just started over: a late time-out would stop the sampling this
+    // sequence starts, an old decode would refill the table it empties.
+    WorkSession::beginAnew();
     if (deviceConnected) {
         on_pushButton_clicked();
         pauseMs(800);
@@ -80,7 +86,8 @@ void MainWindow::readRealTimeData()
     if (!deviceConnected)
         return;
     ui->statusbar->showMessage(tr("接收实时数据"), 0);
-    emit startRealTimeWork(hidHandle, HidGuard::pollTicket());
+    WorkSession::file(WorkSession::Queue::Polls);
+    emit startRealTimeWork(hidHandle);
     if (!realTimeThread->isRunning())
         realTimeThread->start(QThread::InheritPriority);
 }
@@ -133,6 +140,8 @@ void MainWindow::on_spinBox_valueChanged(int arg1)
 {
     if (!deviceConnected)
         return;
+    // Sampling starts over at the new interval; nothing from before it counts.
+    WorkSession::beginAnew();
     if (sampleTimer->isActive()) {
         sampleTimer->stop();
         closeMeter();

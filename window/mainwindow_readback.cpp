@@ -9,6 +9,8 @@
 #include "hidguard.h"
 #include "parsereadbackdata.h"
 #include "protocol.h"
+#include "resultroute.h"
+#include "worksession.h"
 
 void MainWindow::setUpReadBack()
 {
@@ -18,7 +20,7 @@ void MainWindow::setUpReadBack()
     connect(readBackThread, &QThread::finished, readBackThread, &QObject::deleteLater);
 
     connect(this, &MainWindow::startReadBackWork, readBackWorker, &ParseReadBackData::doReadBackWork);
-    connect(readBackWorker, &ParseReadBackData::finish, this, &MainWindow::handleReadBackFinish);
+    routeResults(readBackWorker, &ParseReadBackData::finish, this, &MainWindow::handleReadBackFinish);
 }
 
 void MainWindow::shutDownReadBack()
@@ -27,6 +29,7 @@ void MainWindow::shutDownReadBack()
     readBackThread->wait();
     delete readBackWorker;
     readBackWorker = nullptr;
+    WorkSession::dropWaiting(WorkSession::Queue::Decodes);
 }
 
 void MainWindow::transferStoredRecords()
@@ -54,6 +57,7 @@ void MainWindow::transferStoredRecords()
     }
 
     ui->statusbar->showMessage(tr("接收本地数据"), 0);
+    WorkSession::file(WorkSession::Queue::Decodes);
     emit startReadBackWork(buffer, storedCount);
     if (!readBackThread->isRunning())
         readBackThread->start(QThread::InheritPriority);

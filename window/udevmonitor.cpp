@@ -1,7 +1,7 @@
 #include "udevmonitor.h"
 
-#include <QByteArray>
-#include <QList>
+#include "meteridentity.h"
+
 #include <QSocketNotifier>
 
 #include <cstring>
@@ -43,7 +43,7 @@ void UdevHidMonitor::readEvents()
     // The socket is non-blocking: drain everything that is queued.
     while (struct udev_device *device = udev_monitor_receive_device(monitor)) {
         const char *action = udev_device_get_action(device);
-        const bool meter = isMeterDevicePath(udev_device_get_devpath(device));
+        const bool meter = isMeterHidrawPath(udev_device_get_devpath(device));
         const bool added = meter && action && std::strcmp(action, "add") == 0;
         const bool gone = meter && action && std::strcmp(action, "remove") == 0;
         udev_device_unref(device);
@@ -52,19 +52,4 @@ void UdevHidMonitor::readEvents()
         else if (gone)
             emit removed();
     }
-}
-
-bool UdevHidMonitor::isMeterDevicePath(const char *devpath)
-{
-    if (devpath == nullptr)
-        return false;
-    // The HID device's name: four hex digits of bus, then vendor and product
-    // as the kernel prints them (upper case), then the instance number.
-    const QList<QByteArray> parts = QByteArray(devpath).split('/');
-    for (const QByteArray &part : parts) {
-        const QByteArray name = part.toUpper();
-        if (name.size() > 15 && name.at(4) == ':' && name.mid(5, 10) == "1A86:E429.")
-            return true;
-    }
-    return false;
 }

@@ -24,12 +24,6 @@ public:
     // "udev" when a udev daemon runs (events after its rules applied), else "kernel".
     const char *eventSource() const { return source; }
 
-    // Whether a hidraw node's device path lies below the meter's HID device,
-    // whose kernel name is "<bus>:1A86:E429.<instance>". Taken from the event
-    // itself because on removal the device is gone from sysfs already, and
-    // its parents can no longer be looked up.
-    static bool isMeterDevicePath(const char *devpath);
-
 signals:
     void arrived();
     void removed();

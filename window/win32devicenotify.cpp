@@ -2,7 +2,7 @@
 
 #include <dbt.h>
 
-#include <cwctype>
+#include "meteridentity.h"
 
 const GUID GUID_DEVINTERFACE_HID_VALUE = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
@@ -43,19 +43,4 @@ HidDeviceChange hidDeviceChangeOf(const MSG *message)
     default:
         return HidDeviceChange::None;
     }
-}
-
-bool isMeterInterfaceName(const wchar_t *name)
-{
-    static const wchar_t ids[] = L"VID_1A86&PID_E429";
-    const size_t idsLength = sizeof(ids) / sizeof(ids[0]) - 1;
-    for (const wchar_t *at = name; at != nullptr && *at != L'\0'; ++at) {
-        size_t matched = 0;
-        while (matched < idsLength && at[matched] != L'\0'
-               && std::towupper(at[matched]) == static_cast<wint_t>(ids[matched]))
-            ++matched;
-        if (matched == idsLength)
-            return true;
-    }
-    return false;
 }

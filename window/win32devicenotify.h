@@ -22,13 +22,9 @@ bool registerHidInterfaceNotifications(HWND window, const GUID &classGuid);
 
 // What a window message says about the meter: only WM_DEVICECHANGE with
 // DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE counts, and only for a device
-// interface whose name carries the meter's ids. Any other HID device coming or
-// going (a headset, a mouse's receiver) is None: it must not touch the log.
+// interface that isMeterInterfaceName() takes for the meter. Any other HID
+// device coming or going (a headset, a mouse's receiver) is None: it must not
+// touch the log.
 HidDeviceChange hidDeviceChangeOf(const MSG *message);
-
-// Whether a device interface's name, such as
-// \\?\HID#VID_1A86&PID_E429#7&1a2b3c4d&0&0000#{4d1e55b2-...}, is the meter's;
-// matched in either case.
-bool isMeterInterfaceName(const wchar_t *name);
 
 #endif

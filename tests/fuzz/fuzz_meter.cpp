@@ -96,7 +96,7 @@ void fuzzLivePoll(const std::vector<unsigned char> &reading, const std::vector<u
     });
     const auto finishConnection = QObject::connect(&worker, &ParseRealTimeData::finish,
                                                    [&](QStringList, QStringList, QStringList) { ++finished; });
-    worker.doRealTimeWork(handle, currentTicket());
+    worker.doRealTimeWork(handle);
     QObject::disconnect(usbConnection);
     QObject::disconnect(finishConnection);
     require(usb == 1 && finished <= 1);

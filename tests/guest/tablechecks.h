@@ -61,23 +61,28 @@ inline bool storedRowsAreTheMeters(const QStandardItemModel *model, int count, Q
     return true;
 }
 
-// Whether the rows a table held when `removals` (a spy on its rowsRemoved)
-// began were all taken away. Rows numbered from 1 afterwards prove nothing by
-// themselves: a table that was never emptied shows that too.
-inline bool tableWasEmptied(const QSignalSpy &removals, int heldBefore, QString *problem)
+// A row's texts, to tell later that the same row is still there.
+inline QStringList rowTexts(const QStandardItemModel *model, int row)
 {
-    if (heldBefore == 0) {
-        *problem = QStringLiteral("the table was empty already, so its emptying cannot be told");
-        return false;
-    }
-    for (const QList<QVariant> &removal : removals) {
-        if (removal.at(1).toInt() == 0 && removal.at(2).toInt() >= heldBefore - 1)
-            return true;
-    }
-    *problem = QStringLiteral("the %1 rows held before were not all removed (%2 removals seen)")
+    QStringList texts;
+    for (int column = 0; column < model->columnCount(); ++column)
+        texts << model->index(row, column).data().toString();
+    return texts;
+}
+
+// Whether a replug kept the live log: no row held before it was removed
+// (`removals` spies on rowsRemoved since then), the first is the same row,
+// and readings were added after them (liveRowsAreTheMeters checks numbers).
+inline bool logWasKept(const QStandardItemModel *model, const QSignalSpy &removals, int heldBefore,
+                       const QStringList &firstRowBefore, QString *problem)
+{
+    *problem = QStringLiteral("%1 rows after %2 held, %3 removals, first row [%4] after [%5]")
+                   .arg(model->rowCount())
                    .arg(heldBefore)
-                   .arg(removals.size());
-    return false;
+                   .arg(removals.size())
+                   .arg(rowTexts(model, 0).join(QLatin1Char('|')), firstRowBefore.join(QLatin1Char('|')));
+    return heldBefore > 0 && removals.isEmpty() && model->rowCount() > heldBefore
+           && rowTexts(model, 0) == firstRowBefore;
 }
 
 } // namespace TableChecks
