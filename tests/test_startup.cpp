@@ -18,7 +18,19 @@
 #include <QtTest>
 
 #include "mainwindow.h"
+#include "parsereadbackdata.h"
+#include "parserealtimedata.h"
 #include "virtualmeter.h"
+
+#include <type_traits>
+
+// The workers' entry points are plain members connected by pointer, outside
+// the meta-objects: code written against them relies on their exact types.
+static_assert(std::is_same<decltype(&ParseRealTimeData::doRealTimeWork), void (ParseRealTimeData::*)(hid_device *)>::value,
+              "doRealTimeWork(hid_device*)");
+static_assert(std::is_same<decltype(&ParseReadBackData::doReadBackWork),
+                           void (ParseReadBackData::*)(const std::vector<unsigned char> &, int)>::value,
+              "doReadBackWork(const std::vector<unsigned char>&, int)");
 
 namespace {
 
