@@ -6,10 +6,10 @@
 # Qt's libraries and the plugins a widgets program needs on Windows: the
 # platform integration and the native look.
 foreach(module Core Gui Widgets)
-  install(FILES $<TARGET_FILE:Qt5::${module}> DESTINATION .)
+  install(FILES $<TARGET_FILE:${QT}::${module}> DESTINATION .)
 endforeach()
-install(FILES $<TARGET_FILE:Qt5::QWindowsIntegrationPlugin> DESTINATION platforms)
-install(FILES $<TARGET_FILE:Qt5::QWindowsVistaStylePlugin> DESTINATION styles)
+install(FILES $<TARGET_FILE:${QT}::QWindowsIntegrationPlugin> DESTINATION platforms)
+install(FILES $<TARGET_FILE:${QT}::QWindowsVistaStylePlugin> DESTINATION styles)
 
 # hidapi, when it is a DLL (the cross build's is).
 foreach(target hidapi::winapi hidapi::hidapi)

@@ -8,7 +8,7 @@ if(NOT ZELMORA_WINE64)
 endif()
 
 # Folders holding the DLLs the test programs load, as Unix paths.
-get_target_property(zelmora_qtcore_dll Qt5::Core IMPORTED_LOCATION_RELEASE)
+get_target_property(zelmora_qtcore_dll ${QT}::Core IMPORTED_LOCATION_RELEASE)
 get_filename_component(zelmora_qt_bin "${zelmora_qtcore_dll}" DIRECTORY)
 set(zelmora_dll_dirs "${zelmora_qt_bin}")
 foreach(dll libstdc++-6.dll libwinpthread-1.dll)

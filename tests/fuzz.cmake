@@ -10,7 +10,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   endif()
   target_compile_options(fuzz_meter PRIVATE ${fuzz_flags})
   target_link_options(fuzz_meter PRIVATE ${fuzz_flags})
-  target_link_libraries(fuzz_meter PRIVATE Qt5::Core zelmora_virtualmeter zelmora_virtualclock)
+  target_link_libraries(fuzz_meter PRIVATE ${QT}::Core zelmora_virtualmeter zelmora_virtualclock)
 
   add_test(NAME fuzz_meter
     COMMAND ${CMAKE_COMMAND}

@@ -25,13 +25,18 @@ set_target_properties(zelmora_guest_probe PROPERTIES
 add_executable(zelmora_guest_window_test
   guest/guest_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h)
 target_link_libraries(zelmora_guest_window_test PRIVATE
-  zelmora_core PkgConfig::HIDAPI zelmora_pause Qt5::Test)
+  zelmora_core PkgConfig::HIDAPI zelmora_pause ${QT}::Test)
 set_target_properties(zelmora_guest_window_test PROPERTIES OUTPUT_NAME guest-window-test)
 
+# Qt 6 imports its plugins' targets only where its own list of them was
+# packaged, which Debian 12's Qt 6 is not.
+if(NOT TARGET ${QT}::QOffscreenIntegrationPlugin)
+  find_package(${QT}QOffscreenIntegrationPlugin CONFIG REQUIRED PATHS ${${QT}Gui_DIR} NO_DEFAULT_PATH)
+endif()
 add_test(NAME guest_hid_stack
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/guest/run-guest
     --work-dir ${CMAKE_CURRENT_BINARY_DIR}/guest-machine
-    --platform-plugin $<TARGET_FILE:Qt5::QOffscreenIntegrationPlugin>
+    --platform-plugin $<TARGET_FILE:${QT}::QOffscreenIntegrationPlugin>
     --meter $<TARGET_FILE:zelmora_guest_meter>
     --probe $<TARGET_FILE:zelmora_guest_probe>
     --window-test $<TARGET_FILE:zelmora_guest_window_test>)

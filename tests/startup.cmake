@@ -7,7 +7,6 @@ endif()
 # Every tr() text in the sources must be in the catalogues, and the catalogues
 # must hold nothing the sources no longer say.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-find_program(LUPDATE_EXECUTABLE NAMES lupdate lupdate-qt5 REQUIRED)
 add_test(NAME catalogue_matches_sources
   COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/check_catalogue.py
-          ${LUPDATE_EXECUTABLE} ${PROJECT_SOURCE_DIR})
+          $<TARGET_FILE:${QT}::lupdate> ${PROJECT_SOURCE_DIR})

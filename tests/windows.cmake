@@ -71,7 +71,7 @@ else()
   add_executable(zelmora_wine_window_test
     guest/wine_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h)
   target_link_libraries(zelmora_wine_window_test PRIVATE
-    zelmora_core hidapi::winapi zelmora_pause Qt5::Test)
+    zelmora_core hidapi::winapi zelmora_pause ${QT}::Test)
   set_target_properties(zelmora_wine_window_test PROPERTIES OUTPUT_NAME wine-window-test)
 
   add_test(NAME wine_guest_hid_stack
@@ -79,7 +79,7 @@ else()
       --work-dir ${CMAKE_CURRENT_BINARY_DIR}/wine-guest-machine
       --deployed ${stage}
       --window-test $<TARGET_FILE:zelmora_wine_window_test>
-      --dll $<TARGET_FILE:Qt5::Test>
+      --dll $<TARGET_FILE:${QT}::Test>
       --wine-run ${CMAKE_CROSSCOMPILING_EMULATOR}
       --wine64 ${ZELMORA_WINE64})
   # Boot, Wine's start in the guest and the test take five to six minutes

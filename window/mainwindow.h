@@ -31,6 +31,15 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
+#ifdef Q_OS_WIN
+    // What Windows message handlers write their result to.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    using NativeEventResult = qintptr;
+#else
+    using NativeEventResult = long;
+#endif
+#endif
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -49,7 +58,7 @@ public:
 
 protected:
 #ifdef Q_OS_WIN
-    bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
+    bool nativeEvent(const QByteArray &eventType, void *message, NativeEventResult *result) override;
 #endif
     void changeEvent(QEvent *event) override;
 

@@ -70,7 +70,7 @@ bool MainWindow::registerDeviceNotifications()
 }
 
 #ifdef Q_OS_WIN
-bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, long *result)
+bool MainWindow::nativeEvent(const QByteArray &eventType, void *message, NativeEventResult *result)
 {
     Q_UNUSED(eventType);
     Q_UNUSED(result);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -35,6 +36,26 @@ class SaveProgressDialog : public QProgressDialog
 public:
     using QProgressDialog::QProgressDialog;
     void reject() override {}
+};
+
+// Closing the window during a save ends the program. Qt 5 quits by itself;
+// Qt 6 waits for the progress dialog to go too, and would then ask about a
+// file the user walked away from. So the close quits, whichever Qt it is.
+class QuitOnWindowClose : public QObject
+{
+public:
+    explicit QuitOnWindowClose(QWidget *window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close && QGuiApplication::quitOnLastWindowClosed())
+            QCoreApplication::quit();
+        return QObject::eventFilter(watched, event);
+    }
 };
 } // namespace
 
@@ -147,6 +168,7 @@ SaveOutcome MainWindow::saveShowingProgress(const TableSnapshot &table, const QS
                 dialog.setValue(progress.rowsWritten.load());
         });
         update.start(PROGRESS_UPDATE_MS);
+        QuitOnWindowClose closing(this);
         dialog.show();
         while (!done.load()) {
             if (quitting) {

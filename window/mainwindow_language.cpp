@@ -18,10 +18,9 @@ void MainWindow::on_ChineseAct_triggered()
 void MainWindow::on_EnglishAct_triggered()
 {
     QCoreApplication::removeTranslator(&translator);
-    // A catalogue that fails to load leaves the translator empty, and Qt does
-    // not install an empty one: the interface simply stays Chinese.
-    translator.load(QStringLiteral(":/lang_en.qm"), QString(), QString(), QString());
-    QCoreApplication::installTranslator(&translator);
+    // A catalogue that fails to load leaves the interface Chinese.
+    if (translator.load(QStringLiteral(":/lang_en.qm"), QString(), QString(), QString()))
+        QCoreApplication::installTranslator(&translator);
 }
 
 void MainWindow::changeEvent(QEvent *event)

@@ -103,7 +103,9 @@ bool writeTable(const QAbstractItemModel &model, const QString &path)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     QTextStream out(&file);
-    out.setCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    out.setCodec("UTF-8"); // Qt 6 writes UTF-8 unless told otherwise
+#endif
     QStringList line;
     for (int c = 0; c < model.columnCount(); ++c)
         line << model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();

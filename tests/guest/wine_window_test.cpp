@@ -78,7 +78,7 @@ public:
         return nullptr;
     }
 
-    bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override
+    bool nativeEventFilter(const QByteArray &eventType, void *message, MainWindow::NativeEventResult *result) override
     {
         Q_UNUSED(result);
         if (window == nullptr || eventType != "windows_generic_MSG")
