@@ -25,6 +25,12 @@ meter, to try it without the instrument. Its udev rule lets the user at
 the desk open the meter without root once the meter has been replugged.]])
 # Libraries as dpkg-shlibdeps finds them in the binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt 6 keeps its platform plugins (X11, Wayland) out of its libraries'
+# packages, and no library the programs link names them: without them the
+# window cannot open. Qt 5's are inside libqt5gui5.
+if(ZELMORA_QT_MAJOR STREQUAL "6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+endif()
 # The window starts in Chinese: without a CJK font its texts are boxes.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_STRIP_FILES ON)
