@@ -596,9 +596,11 @@ private slots:
         for (int i = 0; i < 4; ++i)
             tick(w);
         stop(w); // four polls still queued with the handle just closed
+        // On a starved machine some may have run before the stop; none after.
+        const int polled = VirtualMeter::commandsWritten(0x05);
         settle(400);
-        QCOMPARE(liveRows(w), 1);
-        QCOMPARE(VirtualMeter::commandsWritten(0x05), 1);
+        QCOMPARE(VirtualMeter::commandsWritten(0x05), polled);
+        QCOMPARE(liveRows(w), polled);
     }
 };
 
