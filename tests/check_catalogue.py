@@ -15,7 +15,10 @@ def messages(ts_path):
     for context in root.iter('context'):
         name = context.findtext('name')
         for message in context.iter('message'):
-            if message.get('type') == 'obsolete':
+            # The status bar's empty text goes through tr() too; newer
+            # lupdates (Qt 6.11) record it, older ones skip it, and an empty
+            # text needs no translation either way.
+            if message.get('type') == 'obsolete' or not message.findtext('source'):
                 continue
             translation = message.find('translation')
             if translation is not None and translation.get('type') in ('obsolete', 'vanished'):
