@@ -5,7 +5,7 @@ namespace {
 struct Guard {
     std::recursive_mutex mutex;
     // Only read or written with `mutex` held.
-    hid_device *openHandle = nullptr;
+    hid_device *pollable = nullptr;
 };
 
 Guard &guard()
@@ -23,20 +23,20 @@ std::unique_lock<std::recursive_mutex> acquire()
     return std::unique_lock<std::recursive_mutex>(guard().mutex);
 }
 
-void markOpen(hid_device *handle)
+void makePollable(hid_device *handle)
 {
-    guard().openHandle = handle;
+    guard().pollable = handle;
 }
 
-void markClosed(hid_device *handle)
+void retire(hid_device *handle)
 {
-    if (guard().openHandle == handle)
-        guard().openHandle = nullptr;
+    if (guard().pollable == handle)
+        guard().pollable = nullptr;
 }
 
-bool isOpen(hid_device *handle)
+bool isPollable(hid_device *handle)
 {
-    return handle != nullptr && handle == guard().openHandle;
+    return handle != nullptr && handle == guard().pollable;
 }
 
 } // namespace HidGuard

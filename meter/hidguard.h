@@ -4,9 +4,10 @@
 // hidapi is not thread-safe on a handle, and the one meter handle is used by
 // the window's thread and the live poller. Every HID call sequence (a whole
 // poll, each window-side exchange, open, close, hid_init) runs while holding
-// this process-wide guard, and the guard remembers which handle is the open
-// one so that a poll queued with a handle closed in the meantime can tell.
-// Which polls still count at all is WorkSession's to say.
+// this process-wide guard, and the guard remembers which handle polls may
+// use: the open one, until it is closed or a poll found the meter silent on
+// it, so that a poll queued with such a handle can tell. Which polls still
+// count at all is WorkSession's to say.
 
 #include <hidapi.h>
 
@@ -18,15 +19,17 @@ namespace HidGuard {
 // sequence is fine.
 std::unique_lock<std::recursive_mutex> acquire();
 
-// The caller holds the lock. Records the one open handle (null clears it).
-void markOpen(hid_device *handle);
+// The caller holds the lock. The handle just opened is the one polls may use
+// (null: none).
+void makePollable(hid_device *handle);
 
-// The caller holds the lock. Forgets the handle if it is the open one.
-void markClosed(hid_device *handle);
+// The caller holds the lock. Polls may no longer use the handle: it is being
+// closed, or its meter went silent and the window will close it.
+void retire(hid_device *handle);
 
 // The caller holds the lock. False for null and for any handle other than the
-// one last marked open.
-bool isOpen(hid_device *handle);
+// one last made pollable, or once it was retired.
+bool isPollable(hid_device *handle);
 
 } // namespace HidGuard
 

@@ -31,13 +31,13 @@ QString unitText(int unitCode)
 
 void ParseReadBackData::doReadBackWork(const std::vector<unsigned char> &read_buf, int total_num)
 {
-    // Its results are reported under this request's ticket.
-    WorkSession::take(WorkSession::Queue::Decodes);
+    const WorkSession::Request request(this, WorkSession::Work::Decode);
     const unsigned char *buf = read_buf.data();
     const std::size_t size = read_buf.size();
 
     if (!acceptRecordsHeader(buf, size) || !acceptRecordsClosingWord(buf, size, total_num)) {
         lastReadOk = false;
+        request.report(WorkSession::Result::Records);
         emit finish(QStringList(), false);
         return;
     }
@@ -65,5 +65,6 @@ void ParseReadBackData::doReadBackWork(const std::vector<unsigned char> &read_bu
         }
         resistanceValues << storedNumberText(value, decimalsOf(cell)) + unitText(unitCode);
     }
+    request.report(WorkSession::Result::Records);
     emit finish(resistanceValues, lastReadOk);
 }

@@ -28,13 +28,13 @@ int exchange(hid_device *handle, unsigned char code, std::array<unsigned char, I
 
 void ParseRealTimeData::doRealTimeWork(hid_device *handle)
 {
-    const WorkSession::Ticket ticket = WorkSession::take(WorkSession::Queue::Polls);
+    const WorkSession::Request request(this, WorkSession::Work::Poll);
     // The window may have closed or replaced the handle, or ended the session,
     // while this request waited; then the handle must not be touched at all.
     // The window draws that line before it waits for the guard, so checking
     // here, under the guard, cannot miss it.
     auto guard = HidGuard::acquire();
-    if (!HidGuard::isOpen(handle) || !WorkSession::mayTouchDevice(ticket))
+    if (!HidGuard::isPollable(handle) || !request.mayTouchDevice())
         return;
     std::array<unsigned char, INPUT_REPORT_SIZE> readingReply{};
     std::array<unsigned char, INPUT_REPORT_SIZE> rangeReply{};
@@ -44,12 +44,13 @@ void ParseRealTimeData::doRealTimeWork(hid_device *handle)
     // A read that timed out means a silent or vanished meter, and the window
     // closes the handle once it hears of it. Requests already queued with this
     // handle would each wait two more seconds for nothing and hold that close
-    // up, so from now on they find it no longer open.
+    // up, so from now on they find it retired.
     if (rA == 0 || rB == 0)
-        HidGuard::markClosed(handle);
+        HidGuard::retire(handle);
 
     // The results leave before the guard does: whatever this poll says is
     // queued to the window before the window's next HID step.
+    request.report(WorkSession::Result::PollStatus);
     emit signalUsb(rA, rB);
     if (rA < 0 || rB < 0)
         return;
@@ -59,6 +60,7 @@ void ParseRealTimeData::doRealTimeWork(hid_device *handle)
     QStringList valueList;
     if (!decodeSample(readingReply.data(), rangeReply.data(), modeList, rangeList, valueList))
         return;
+    request.report(WorkSession::Result::Sample);
     emit finish(modeList, rangeList, valueList);
 }
 

@@ -21,9 +21,9 @@ public:
     explicit ParseRealTimeData(QObject *parent = nullptr);
 
     // One poll on the handle the request carries, holding the HID guard for
-    // its exchanges. A handle that is no longer the open one, or a request
-    // from before a stop, a close or a new beginning (WorkSession), is not
-    // touched and nothing is emitted.
+    // its exchanges. A handle polls may no longer use, or a request from
+    // before a stop, a close or a new beginning (WorkSession), is not touched
+    // and nothing is emitted.
     void doRealTimeWork(hid_device *handle);
 
     // Decodes the two replies of a poll (12 and 11 bytes) into the three lists.

@@ -15,9 +15,9 @@ constexpr unsigned short METER_VENDOR_ID = 0x1A86;
 constexpr unsigned short METER_PRODUCT_ID = 0xE429;
 
 // Every frame, in both directions, starts with these two bytes.
-constexpr unsigned char FRAME_HEADER_0 = 0xAB;
-constexpr unsigned char FRAME_HEADER_1 = 0xCD;
-constexpr std::array<unsigned char, 2> FRAME_HEADER = {FRAME_HEADER_0, FRAME_HEADER_1};
+constexpr std::array<unsigned char, 2> FRAME_HEADER = {0xAB, 0xCD};
+constexpr unsigned char FRAME_HEADER_0 = FRAME_HEADER[0];
+constexpr unsigned char FRAME_HEADER_1 = FRAME_HEADER[1];
 
 // The only four commands the meter knows.
 constexpr unsigned char CMD_GET_READING = 0x05;

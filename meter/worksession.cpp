@@ -1,98 +1,159 @@
 #include "worksession.h"
 
-#include <atomic>
-#include <deque>
-#include <limits>
-#include <mutex>
+#include <map>
 
 namespace {
 
-constexpr WorkSession::Ticket UNFILED = std::numeric_limits<WorkSession::Ticket>::max();
-
-struct Tickets {
+struct Served {
     std::mutex mutex;
-    std::deque<WorkSession::Ticket> polls;
-    std::deque<WorkSession::Ticket> decodes;
-    WorkSession::Ticket next = 0;
-
-    // The first ticket that may still touch the device, and the first whose
-    // results are still wanted. Read by the workers without the mutex.
-    std::atomic<WorkSession::Ticket> pollsFrom{0};
-    std::atomic<WorkSession::Ticket> resultsFrom{0};
-
-    std::deque<WorkSession::Ticket> &queue(WorkSession::Queue which)
-    {
-        return which == WorkSession::Queue::Polls ? polls : decodes;
-    }
+    std::map<const QObject *, WorkSession *> sessions;
 };
 
-Tickets &tickets()
+Served &served()
 {
-    static Tickets instance;
+    static Served instance;
     return instance;
 }
 
-thread_local WorkSession::Ticket runningHere = UNFILED;
-
 } // namespace
 
-namespace WorkSession {
-
-void file(Queue queue)
+WorkSession::~WorkSession()
 {
-    Tickets &t = tickets();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.queue(queue).push_back(t.next++);
+    Served &all = served();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    for (auto it = all.sessions.begin(); it != all.sessions.end();)
+        it = it->second == this ? all.sessions.erase(it) : std::next(it);
 }
 
-Ticket take(Queue queue)
+void WorkSession::serve(const QObject *worker)
 {
-    Tickets &t = tickets();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    std::deque<Ticket> &waiting = t.queue(queue);
-    runningHere = UNFILED;
-    if (!waiting.empty()) {
-        runningHere = waiting.front();
-        waiting.pop_front();
+    Served &all = served();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    all.sessions[worker] = this;
+}
+
+WorkSession *WorkSession::servedBy(const QObject *worker)
+{
+    Served &all = served();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    const auto it = all.sessions.find(worker);
+    return it == all.sessions.end() ? nullptr : it->second;
+}
+
+WorkSession::Request::Request(const QObject *worker, Work kind)
+    : session(servedBy(worker))
+    , ticket(session ? session->takeRequest(kind) : NEVER)
+{
+}
+
+bool WorkSession::Request::mayTouchDevice() const
+{
+    return !session || session->mayTouchDevice(ticket);
+}
+
+void WorkSession::Request::report(Result which) const
+{
+    if (session)
+        session->reportResult(which, ticket);
+}
+
+void WorkSession::fileRequest(Work kind)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    (kind == Work::Poll ? pollFiled : decodeFiled) = true;
+}
+
+void WorkSession::requestEmitted(Work kind)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    bool &filed = kind == Work::Poll ? pollFiled : decodeFiled;
+    requests(kind).push_back(filed ? next++ : NEVER);
+    filed = false;
+}
+
+void WorkSession::endPolling()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    pollsFrom = next;
+}
+
+void WorkSession::beginPolling()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    pollsFrom = next;
+    pollResultsFrom = next;
+}
+
+void WorkSession::beginAnew()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    pollsFrom = next;
+    pollResultsFrom = next;
+    decodeResultsFrom = next;
+}
+
+WorkSession::Ticket WorkSession::now()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return next++;
+}
+
+WorkSession::Ticket WorkSession::takeRequest(Work kind)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::deque<Ticket> &waiting = requests(kind);
+    if (waiting.empty())
+        return NEVER;
+    const Ticket ticket = waiting.front();
+    waiting.pop_front();
+    return ticket;
+}
+
+bool WorkSession::mayTouchDevice(Ticket ticket)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return ticket != NEVER && ticket >= pollsFrom;
+}
+
+void WorkSession::reportResult(Result which, Ticket ticket)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    results(which).push_back(ticket);
+}
+
+bool WorkSession::takeResult(Result which, Ticket &ticket)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    std::deque<Ticket> &arrived = results(which);
+    ticket = NEVER;
+    if (!arrived.empty()) {
+        ticket = arrived.front();
+        arrived.pop_front();
     }
-    return runningHere;
+    return wanted(which, ticket);
 }
 
-void dropWaiting(Queue queue)
+bool WorkSession::stillWanted(Result which, Ticket ticket)
 {
-    Tickets &t = tickets();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.queue(queue).clear();
+    std::lock_guard<std::mutex> lock(mutex);
+    return wanted(which, ticket);
 }
 
-Ticket current()
+std::deque<WorkSession::Ticket> &WorkSession::results(Result which)
 {
-    return runningHere;
+    switch (which) {
+    case Result::PollStatus:
+        return statusResults;
+    case Result::Sample:
+        return sampleResults;
+    case Result::Records:
+        break;
+    }
+    return recordsResults;
 }
 
-void endPolling()
+bool WorkSession::wanted(Result which, Ticket ticket) const
 {
-    Tickets &t = tickets();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.pollsFrom = t.next;
+    const Ticket from = which == Result::Records ? decodeResultsFrom : pollResultsFrom;
+    return ticket != NEVER && ticket >= from;
 }
-
-void beginAnew()
-{
-    Tickets &t = tickets();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.pollsFrom = t.next;
-    t.resultsFrom = t.next;
-}
-
-bool mayTouchDevice(Ticket ticket)
-{
-    return ticket >= tickets().pollsFrom.load();
-}
-
-bool resultsWanted(Ticket ticket)
-{
-    return ticket >= tickets().resultsFrom.load();
-}
-
-} // namespace WorkSession

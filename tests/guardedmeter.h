@@ -18,23 +18,27 @@ inline hid_device *openGuardedMeter()
     hid_device *handle = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
     if (handle != nullptr)
         hid_set_nonblocking(handle, 1);
-    HidGuard::markOpen(handle);
+    HidGuard::makePollable(handle);
     return handle;
 }
 
-inline void closeGuardedMeter(hid_device *handle)
+// With the session the poller serves, sampling ends first, as the window's does.
+inline void closeGuardedMeter(hid_device *handle, WorkSession *session = nullptr)
 {
-    WorkSession::endPolling();
+    if (session)
+        session->endPolling();
     auto guard = HidGuard::acquire();
     hid_close(handle);
-    HidGuard::markClosed(handle);
+    HidGuard::retire(handle);
 }
 
-// A poll request as the window makes it: its ticket filed, then the request.
+// A poll request as the window makes it: filed with the session the poller
+// serves, if it serves one, then emitted.
 template <typename Driver>
-void requestPoll(Driver &driver, hid_device *handle)
+void requestPoll(Driver &driver, hid_device *handle, WorkSession *session = nullptr)
 {
-    WorkSession::file(WorkSession::Queue::Polls);
+    if (session)
+        session->fileRequest(WorkSession::Work::Poll);
     emit driver.startRealTimeWork(handle);
 }
 

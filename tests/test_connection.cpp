@@ -447,6 +447,24 @@ private slots:
         QCOMPARE(isMeterHidrawPath(devpath.isEmpty() ? nullptr : devpath.constData()), meter);
     }
 
+    // Windows' rule, read here too: the interface name of the broadcast.
+    void meterIsToldFromTheInterfaceName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("meter");
+        QTest::newRow("Windows' spelling") << R"(\\?\HID#VID_1A86&PID_E429#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})" << true;
+        QTest::newRow("lower case") << R"(\\?\hid#vid_1a86&pid_e429#7&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})" << true;
+        QTest::newRow("same vendor, other product") << R"(\\?\HID#VID_1A86&PID_E428#7&1a2b&0&0000#{4d1e55b2})" << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+
+    void meterIsToldFromTheInterfaceName()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, meter);
+        QCOMPARE(isMeterInterfaceName(name.toStdWString().c_str()), meter);
+    }
+
     void arrivalWithoutMeter()
     {
         VirtualMeter::setPlugged(false);

@@ -51,9 +51,9 @@ void recordsExchange(hid_device *handle, int n)
 }
 
 // The window's reopen: the held handle is closed first.
-hid_device *reopen(hid_device *handle)
+hid_device *reopen(hid_device *handle, WorkSession *session)
 {
-    closeGuardedMeter(handle);
+    closeGuardedMeter(handle, session);
     return openGuardedMeter();
 }
 
@@ -81,6 +81,7 @@ private:
     Driver driver;
     QThread *thread = nullptr;
     ParseRealTimeData *worker = nullptr;
+    WorkSession *session = nullptr;
     QList<QPair<int, int>> usb;
     int samples = 0;
 };
@@ -93,6 +94,10 @@ void TestHidGuard::init()
     thread = new QThread;
     worker = new ParseRealTimeData;
     worker->moveToThread(thread);
+    // The poller serves a session, as the window's does.
+    session = new WorkSession;
+    session->serve(worker);
+    session->countRequests(&driver, &Driver::startRealTimeWork, WorkSession::Work::Poll);
     connect(&driver, &Driver::startRealTimeWork, worker, &ParseRealTimeData::doRealTimeWork);
     connect(worker, &ParseRealTimeData::signalUsb, this, [this](int a, int b) { usb << qMakePair(a, b); });
     connect(worker, &ParseRealTimeData::finish, this, [this] { ++samples; });
@@ -105,10 +110,10 @@ void TestHidGuard::cleanup()
     thread->wait();
     delete worker;
     delete thread;
-    WorkSession::dropWaiting(WorkSession::Queue::Polls);
     driver.disconnect();
+    delete session;
     auto guard = HidGuard::acquire();
-    HidGuard::markOpen(nullptr);
+    HidGuard::makePollable(nullptr);
 }
 
 void TestHidGuard::drainWorker()
@@ -129,15 +134,15 @@ void TestHidGuard::onlyTheLastOpenedHandleIsOpen()
     hid_device *first = openGuardedMeter();
     hid_device *second = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
     auto guard = HidGuard::acquire();
-    QVERIFY(HidGuard::isOpen(first));
-    QVERIFY(!HidGuard::isOpen(nullptr));
-    HidGuard::markClosed(second); // not the open one: changes nothing
-    QVERIFY(HidGuard::isOpen(first));
-    HidGuard::markOpen(second);
-    QVERIFY(!HidGuard::isOpen(first));
-    QVERIFY(HidGuard::isOpen(second));
-    HidGuard::markClosed(second);
-    QVERIFY(!HidGuard::isOpen(second));
+    QVERIFY(HidGuard::isPollable(first));
+    QVERIFY(!HidGuard::isPollable(nullptr));
+    HidGuard::retire(second); // not the open one: changes nothing
+    QVERIFY(HidGuard::isPollable(first));
+    HidGuard::makePollable(second);
+    QVERIFY(!HidGuard::isPollable(first));
+    QVERIFY(HidGuard::isPollable(second));
+    HidGuard::retire(second);
+    QVERIFY(!HidGuard::isPollable(second));
     hid_close(first);
     hid_close(second);
 }
@@ -150,10 +155,10 @@ void TestHidGuard::closeWaitsForAPollInProgress()
     const auto workerId = workerThreadId();
     QElapsedTimer sincePoll;
     sincePoll.start();
-    requestPoll(driver, handle);
+    requestPoll(driver, handle, session);
     QTRY_VERIFY_WITH_TIMEOUT(logHasWrite(CMD_GET_READING, workerId), 5000);
 
-    closeGuardedMeter(handle);
+    closeGuardedMeter(handle, session);
     QVERIFY2(sincePoll.elapsed() >= slowMs, "the close did not wait for the slow answer");
 
     const auto log = VirtualMeter::callLog();
@@ -183,17 +188,17 @@ void TestHidGuard::queuedPollsWithAClosedHandleTouchNothing()
     const auto workerId = workerThreadId();
     VirtualMeter::clearLog();
     for (int i = 0; i < 3; ++i)
-        requestPoll(driver, handle);
+        requestPoll(driver, handle, session);
     QTRY_VERIFY_WITH_TIMEOUT(logHasWrite(CMD_GET_READING, workerId), 5000);
 
     // The polls still queued carry the old handle, which must not reach the
     // meter, nor be confused with the new one.
     hid_device *replacement = nullptr;
     if (closerGetsTheGuard) {
-        replacement = reopen(handle);
+        replacement = reopen(handle, session);
         QVERIFY(replacement != nullptr && replacement != handle);
     } else {
-        WorkSession::endPolling();
+        session->endPolling();
     }
     drainWorker();
 
@@ -208,7 +213,7 @@ void TestHidGuard::queuedPollsWithAClosedHandleTouchNothing()
     QCOMPARE(usb.size(), 1);
     QCOMPARE(samples, 1);
     QCOMPARE(VirtualMeter::totalViolations(), 0);
-    closeGuardedMeter(replacement ? replacement : handle);
+    closeGuardedMeter(replacement ? replacement : handle, session);
 }
 
 void TestHidGuard::pollWithAHandleTheGuardNeverSawTouchesNothing()
@@ -216,8 +221,8 @@ void TestHidGuard::pollWithAHandleTheGuardNeverSawTouchesNothing()
     hid_device *unrecorded = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
     QVERIFY(unrecorded != nullptr);
     VirtualMeter::clearLog();
-    requestPoll(driver, unrecorded);
-    requestPoll(driver, nullptr);
+    requestPoll(driver, unrecorded, session);
+    requestPoll(driver, nullptr, session);
     drainWorker();
     QVERIFY(VirtualMeter::callLog().empty());
     QVERIFY(usb.isEmpty());
@@ -227,14 +232,19 @@ void TestHidGuard::pollWithAHandleTheGuardNeverSawTouchesNothing()
     // The open handle, but asked for before a reset: the request is stale
     // even where hidapi hands out the same address again.
     hid_device *handle = openGuardedMeter();
-    WorkSession::file(WorkSession::Queue::Polls);
-    WorkSession::beginAnew();
-    VirtualMeter::clearLog();
+    session->fileRequest(WorkSession::Work::Poll);
     emit driver.startRealTimeWork(handle);
+    session->beginAnew();
+    VirtualMeter::clearLog();
+    // Two requests nobody filed, ahead of a filed one: they do not run, and
+    // do not take its ticket.
+    emit driver.startRealTimeWork(handle);
+    emit driver.startRealTimeWork(handle);
+    requestPoll(driver, handle, session);
     drainWorker();
-    QVERIFY(VirtualMeter::callLog().empty());
-    QVERIFY(usb.isEmpty());
-    closeGuardedMeter(handle);
+    QCOMPARE(usb.size(), 1);
+    QCOMPARE(int(VirtualMeter::commandsWritten(CMD_GET_READING)), 1);
+    closeGuardedMeter(handle, session);
 }
 
 void TestHidGuard::noInterleavingUnderConcurrentPollsAndWindowExchanges()
@@ -250,22 +260,22 @@ void TestHidGuard::noInterleavingUnderConcurrentPollsAndWindowExchanges()
 
     const int rounds = 60;
     for (int round = 0; round < rounds; ++round) {
-        requestPoll(driver, handle);
-        requestPoll(driver, handle);
+        requestPoll(driver, handle, session);
+        requestPoll(driver, handle, session);
         QCOMPARE(recordCountExchange(handle), RECORD_COUNT_REPLY_SIZE);
         if (round % 3 == 0)
             recordsExchange(handle, 20);
         if (round % 10 == 9) {
             // Polls requested just before a reopen find their handle replaced.
             auto guard = HidGuard::acquire();
-            requestPoll(driver, handle);
-            requestPoll(driver, handle);
-            handle = reopen(handle);
+            requestPoll(driver, handle, session);
+            requestPoll(driver, handle, session);
+            handle = reopen(handle, session);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     drainWorker();
-    closeGuardedMeter(handle);
+    closeGuardedMeter(handle, session);
 
     QCOMPARE(VirtualMeter::closedHandleCalls(), 0);
     QCOMPARE(VirtualMeter::unknownHandleCalls(), 0);

@@ -202,43 +202,60 @@ private slots:
         QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("5"));
     }
 
-    // A decode still running when the user starts over or resets: its
-    // failure must not warn over the new beginning, nor its rows refill it.
-    void oldDecodeNeverReachesANewBeginning_data()
+    // A decode still running when a new beginning comes: a start or a reset
+    // drops it (no warning over the new beginning, no old rows refilling it),
+    // an interval change lets it fill its table, and a replug while its
+    // warning is open leaves the new session's buttons alone.
+    void aDecodeOnItsWayMeetsABeginning_data()
     {
         QTest::addColumn<QString>("beginning");
         QTest::newRow("reset") << "reset";
         QTest::newRow("start") << "start";
+        QTest::newRow("interval change") << "interval change";
+        QTest::newRow("arrival while its warning is open") << "arrival in the warning";
     }
 
-    void oldDecodeNeverReachesANewBeginning()
+    void aDecodeOnItsWayMeetsABeginning()
     {
         QFETCH(QString, beginning);
         DecoderHold hold;
         std::vector<VirtualMeter::Cell> failing = records(3);
         failing[1][2] = 0x03; // an unlisted unit: the decode fails at its second record
-        VirtualMeter::setStoredRecords(failing);
+        // The interval change is the one beginning this decode survives: there it is a good one.
+        VirtualMeter::setStoredRecords(beginning == "interval change" ? records(3) : failing);
         MessageBoxCatcher boxes;
         MainWindow w;
+        if (beginning == "arrival in the warning")
+            boxes.whileOpen = [&w] { w.handleDeviceArrival(); };
         start(w);
         QVERIFY(hold.entered.tryAcquire(1, 5000));
         VirtualMeter::setStoredRecords(records(2));
         if (beginning == "reset")
             disconnectAction(w);
-        else
+        else if (beginning == "start")
             start(w);
+        else if (beginning == "interval change")
+            spinBox(w)->setValue(1000);
         hold.finishDecodes();
         QCoreApplication::processEvents();
-        QVERIFY(boxes.seen.isEmpty());
         if (beginning == "reset") {
+            QVERIFY(boxes.seen.isEmpty());
             QVERIFY(looksIdle(w));
             QCOMPARE(w.storedModel()->rowCount(), 0);
             QCOMPARE(text(w, "numSavedEdit"), QString::fromUtf8("数据总数"));
-        } else {
-            QVERIFY(looksRunning(w));
-            QCOMPARE(w.storedModel()->rowCount(), 2);
-            QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("2"));
+            return;
         }
+        if (beginning == "arrival in the warning")
+            QVERIFY(boxes.sawText(DECODE_FAILED));
+        else
+            QVERIFY(boxes.seen.isEmpty());
+        QVERIFY(looksRunning(w));
+        QVERIFY(w.isSampling());
+        const int rows = beginning == "interval change" ? 3 : 2;
+        QTRY_COMPARE(w.storedModel()->rowCount(), rows);
+        QCOMPARE(text(w, "numSavedEdit"), QString::number(rows));
+        QCOMPARE(w.findChild<QProgressBar *>("progressBar")->value(), 100);
+        QVERIFY(looksRunning(w));
     }
 
     void removalDuringTransferIsHandledAfterIt()

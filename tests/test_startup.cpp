@@ -218,6 +218,16 @@ private slots:
         QCOMPARE(mo.method(mo.methodOffset() + 5).access(), QMetaMethod::Private);
     }
 
+    // Results reach the window's slots by the connections code can find and
+    // undo: each worker's signal to the slot itself, not to a go-between.
+    void workersAnswerTheWindowsOwnSlots()
+    {
+        MainWindow w;
+        QVERIFY(QObject::disconnect(w.liveWorker(), &ParseRealTimeData::signalUsb, &w, nullptr));
+        QVERIFY(QObject::disconnect(w.liveWorker(), &ParseRealTimeData::finish, &w, &MainWindow::handleRealTimeFinish));
+        QVERIFY(QObject::disconnect(w.storedWorker(), &ParseReadBackData::finish, &w, &MainWindow::handleReadBackFinish));
+    }
+
     void windowRefusesToShrink()
     {
         MainWindow w;

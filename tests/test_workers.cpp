@@ -153,6 +153,7 @@ void TestWorkers::init()
     readBackWorker = new ParseReadBackData;
     realTimeWorker->moveToThread(realTimeThread);
     readBackWorker->moveToThread(readBackThread);
+    // Driven directly, serving no window's session: every request counts.
     connect(&driver, &Driver::startRealTimeWork, realTimeWorker, &ParseRealTimeData::doRealTimeWork);
     connect(&driver, &Driver::startReadBackWork, readBackWorker, &ParseReadBackData::doReadBackWork);
     connectReceivers();
@@ -170,7 +171,6 @@ void TestWorkers::cleanup()
     delete readBackWorker;
     delete realTimeThread;
     delete readBackThread;
-    WorkSession::dropWaiting(WorkSession::Queue::Polls);
     driver.disconnect();
 }
 

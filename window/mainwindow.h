@@ -15,6 +15,7 @@
 #endif
 
 #include "buttonpresets.h"
+#include "worksession.h"
 
 class TableSnapshot;
 enum class SaveOutcome;
@@ -48,9 +49,10 @@ public:
     bool isSampling() const;
     hid_device *meterHandle() const { return hidHandle; }
     int storedRecordCount() const { return storedCount; }
-    int lastIoResultValue() const { return lastIoResult; }
     QStandardItemModel *liveModel() const { return realTimeModel; }
     QStandardItemModel *storedModel() const { return readBackModel; }
+    ParseRealTimeData *liveWorker() const { return realTimeWorker; }
+    ParseReadBackData *storedWorker() const { return readBackWorker; }
 
     // Hot-plug entry points; the platform notifier calls them on the GUI thread.
     void handleDeviceArrival();
@@ -97,6 +99,9 @@ private:
     void shutDownLiveSampling();
     void shutDownReadBack();
     int recordCountExchange(unsigned char *reply);
+    void requestPoll();
+    void requestDecode(const std::vector<unsigned char> &buffer, int count);
+    bool resultCounts(WorkSession::Result which, WorkSession::Ticket *ticket = nullptr);
     void transferStoredRecords();
     void saveToExcel(QStandardItemModel *model);
     SaveOutcome saveShowingProgress(const TableSnapshot &table, const QString &name);
@@ -114,6 +119,8 @@ private:
     ParseRealTimeData *realTimeWorker;
     ParseReadBackData *readBackWorker;
     int storedCount;
+    // Which of the requests made of the workers still count; see worksession.h.
+    WorkSession session;
 #ifdef Q_OS_WIN
     GUID hidClassGuid;
 #else

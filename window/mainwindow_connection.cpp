@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "hidguard.h"
+#include "parsereadbackdata.h"
 #include "parserealtimedata.h"
 #include "protocol.h"
 #include "worksession.h"
@@ -26,7 +27,7 @@ bool MainWindow::openMeter()
     auto lock = HidGuard::acquire();
     hidHandle = hid_open(METER_VENDOR_ID, METER_PRODUCT_ID, nullptr);
     if (hidHandle) {
-        HidGuard::markOpen(hidHandle);
+        HidGuard::makePollable(hidHandle);
         hid_set_nonblocking(hidHandle, 1);
     }
     return hidHandle != nullptr;
@@ -35,13 +36,13 @@ bool MainWindow::openMeter()
 void MainWindow::closeMeter()
 {
     // Sampling ends before the guard is asked for: once the window holds it,
-    // polls requested so far can only find their ticket retired, even if
+    // polls requested so far can only find their ticket too old, even if
     // hidapi hands out the next handle at the same address. A poll inside
     // its exchanges is waited for and still reports.
-    WorkSession::endPolling();
+    session.endPolling();
     auto lock = HidGuard::acquire();
     if (hidHandle) {
-        HidGuard::markClosed(hidHandle);
+        HidGuard::retire(hidHandle);
         hid_close(hidHandle);
     }
     hidHandle = nullptr;
@@ -110,14 +111,33 @@ void MainWindow::handleDeviceRemoval()
         sampleTimer->stop();
     // Polls still queued would only meet a meter that is gone; the one in
     // progress reports what it got.
-    WorkSession::endPolling();
+    session.endPolling();
     showConnection(tr("未打开设备"), "color:red;");
     applyPreset(PRESET_IDLE);
     ui->statusbar->showMessage(tr(""), 0);
 }
 
+bool MainWindow::resultCounts(WorkSession::Result which, WorkSession::Ticket *ticket)
+{
+    // A result a worker sent carries its request's ticket; the window's own
+    // calls of its slots belong to the moment they are made.
+    const QObject *from = sender();
+    const bool fromWorker = from && (from == realTimeWorker || from == readBackWorker);
+    WorkSession::Ticket taken = 0;
+    bool counts = true;
+    if (fromWorker)
+        counts = session.takeResult(which, taken);
+    else
+        taken = session.now();
+    if (ticket)
+        *ticket = taken;
+    return counts;
+}
+
 void MainWindow::usbChecker(int readingResult, int rangeResult)
 {
+    if (!resultCounts(WorkSession::Result::PollStatus))
+        return;
     if (readingResult != 0 && rangeResult != 0)
         return;
     if (sampleTimer->isActive()) {
@@ -134,7 +154,7 @@ void MainWindow::on_closeAct_triggered()
     // The reset is what the user sees from now on: a poll or a decode
     // requested before it must not add a row to the emptied tables or paint a
     // timed-out meter over the waiting look.
-    WorkSession::beginAnew();
+    session.beginAnew();
     ui->statusbar->showMessage(tr(""), 0);
     const bool wasSampling = sampleTimer->isActive();
     initWindowState();

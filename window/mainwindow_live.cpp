@@ -11,7 +11,6 @@
 #include "parserealtimedata.h"
 #include "pause.h"
 #include "protocol.h"
-#include "resultroute.h"
 #include "worksession.h"
 
 void MainWindow::setUpLiveSampling()
@@ -21,10 +20,13 @@ void MainWindow::setUpLiveSampling()
     realTimeWorker->moveToThread(realTimeThread);
     connect(realTimeThread, &QThread::finished, realTimeThread, &QObject::deleteLater);
 
+    session.serve(realTimeWorker);
+    session.countRequests(this, &MainWindow::startRealTimeWork, WorkSession::Work::Poll);
+
     connect(sampleTimer, &QTimer::timeout, this, &MainWindow::readRealTimeData);
-    routeResults(realTimeWorker, &ParseRealTimeData::signalUsb, this, &MainWindow::usbChecker);
+    connect(realTimeWorker, &ParseRealTimeData::signalUsb, this, &MainWindow::usbChecker);
     connect(this, &MainWindow::startRealTimeWork, realTimeWorker, &ParseRealTimeData::doRealTimeWork);
-    routeResults(realTimeWorker, &ParseRealTimeData::finish, this, &MainWindow::handleRealTimeFinish);
+    connect(realTimeWorker, &ParseRealTimeData::finish, this, &MainWindow::handleRealTimeFinish);
     connect(this, &MainWindow::signalArrival, this, &MainWindow::on_readbackBtn_clicked);
 }
 
@@ -36,7 +38,6 @@ void MainWindow::shutDownLiveSampling()
     // worker has no parent and goes here, after its last poll returned.
     delete realTimeWorker;
     realTimeWorker = nullptr;
-    WorkSession::dropWaiting(WorkSession::Queue::Polls);
 }
 
 void MainWindow::on_readbackBtn_clicked()
@@ -44,7 +45,7 @@ void MainWindow::on_readbackBtn_clicked()
     // Whatever an earlier poll or decode still has to say belongs to what the
     // user just started over: a late time-out would stop the sampling this
     // sequence starts, an old decode would refill the table it empties.
-    WorkSession::beginAnew();
+    session.beginAnew();
     if (deviceConnected) {
         on_pushButton_clicked();
         pauseMs(800);
@@ -77,7 +78,7 @@ void MainWindow::on_readbackBtn_clicked()
     if (!sampleTimer->isActive())
         sampleTimer->start(ui->spinBox->value());
 
-    if (storedCount >= 1 && storedCount <= MAX_STORED_RECORDS)
+    if (isDownloadableCount(storedCount))
         transferStoredRecords();
 }
 
@@ -86,10 +87,15 @@ void MainWindow::readRealTimeData()
     if (!deviceConnected)
         return;
     ui->statusbar->showMessage(tr("接收实时数据"), 0);
-    WorkSession::file(WorkSession::Queue::Polls);
-    emit startRealTimeWork(hidHandle);
+    requestPoll();
     if (!realTimeThread->isRunning())
         realTimeThread->start(QThread::InheritPriority);
+}
+
+void MainWindow::requestPoll()
+{
+    session.fileRequest(WorkSession::Work::Poll);
+    emit startRealTimeWork(hidHandle);
 }
 
 static QStandardItem *tableCell(const QString &text)
@@ -102,6 +108,8 @@ static QStandardItem *tableCell(const QString &text)
 
 void MainWindow::handleRealTimeFinish(QStringList modeList, QStringList rangeList, QStringList valueList)
 {
+    if (!resultCounts(WorkSession::Result::Sample))
+        return;
     if (modeList.isEmpty() || rangeList.isEmpty() || valueList.isEmpty())
         return;
 
@@ -140,8 +148,10 @@ void MainWindow::on_spinBox_valueChanged(int arg1)
 {
     if (!deviceConnected)
         return;
-    // Sampling starts over at the new interval; nothing from before it counts.
-    WorkSession::beginAnew();
+    // Sampling starts over at the new interval: no poll from before it counts.
+    // The stored records the meter already sent are not sampling's, and
+    // their decode still fills its table.
+    session.beginPolling();
     if (sampleTimer->isActive()) {
         sampleTimer->stop();
         closeMeter();

@@ -9,7 +9,6 @@
 #include "hidguard.h"
 #include "parsereadbackdata.h"
 #include "protocol.h"
-#include "resultroute.h"
 #include "worksession.h"
 
 void MainWindow::setUpReadBack()
@@ -19,8 +18,11 @@ void MainWindow::setUpReadBack()
     readBackWorker->moveToThread(readBackThread);
     connect(readBackThread, &QThread::finished, readBackThread, &QObject::deleteLater);
 
+    session.serve(readBackWorker);
+    session.countRequests(this, &MainWindow::startReadBackWork, WorkSession::Work::Decode);
+
     connect(this, &MainWindow::startReadBackWork, readBackWorker, &ParseReadBackData::doReadBackWork);
-    routeResults(readBackWorker, &ParseReadBackData::finish, this, &MainWindow::handleReadBackFinish);
+    connect(readBackWorker, &ParseReadBackData::finish, this, &MainWindow::handleReadBackFinish);
 }
 
 void MainWindow::shutDownReadBack()
@@ -29,7 +31,6 @@ void MainWindow::shutDownReadBack()
     readBackThread->wait();
     delete readBackWorker;
     readBackWorker = nullptr;
-    WorkSession::dropWaiting(WorkSession::Queue::Decodes);
 }
 
 void MainWindow::transferStoredRecords()
@@ -57,16 +58,28 @@ void MainWindow::transferStoredRecords()
     }
 
     ui->statusbar->showMessage(tr("接收本地数据"), 0);
-    WorkSession::file(WorkSession::Queue::Decodes);
-    emit startReadBackWork(buffer, storedCount);
+    requestDecode(buffer, storedCount);
     if (!readBackThread->isRunning())
         readBackThread->start(QThread::InheritPriority);
 }
 
+void MainWindow::requestDecode(const std::vector<unsigned char> &buffer, int count)
+{
+    session.fileRequest(WorkSession::Work::Decode);
+    emit startReadBackWork(buffer, count);
+}
+
 void MainWindow::handleReadBackFinish(QStringList resistanceValues, bool readSuccess)
 {
+    WorkSession::Ticket ticket = 0;
+    if (!resultCounts(WorkSession::Result::Records, &ticket))
+        return;
     if (resistanceValues.isEmpty() || !readSuccess) {
         QMessageBox::warning(this, tr("错误"), tr("数据传输失败！请重新点击开始按钮。"), QMessageBox::Ok);
+        // The box ran its own event loop: a replugged meter may have started
+        // a new session meanwhile, whose buttons are not this decode's.
+        if (!session.stillWanted(WorkSession::Result::Records, ticket))
+            return;
         applyPreset(PRESET_IDLE);
         return;
     }

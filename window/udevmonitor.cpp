@@ -17,7 +17,7 @@ UdevHidMonitor::UdevHidMonitor(QObject *parent)
     // Where a udev daemon runs, its events come after the device node got
     // its permissions; listening to the kernel then would race the rules.
     // Without a daemon (containers, minimal systems) only the kernel speaks.
-    source = access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
+    const char *source = access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
     monitor = udev_monitor_new_from_netlink(context, source);
     if (!monitor)
         return;

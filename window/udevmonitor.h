@@ -21,8 +21,6 @@ public:
 
     // False when no netlink monitor could be set up; hot-plug is then absent.
     bool isActive() const { return notifier != nullptr; }
-    // "udev" when a udev daemon runs (events after its rules applied), else "kernel".
-    const char *eventSource() const { return source; }
 
 signals:
     void arrived();
@@ -34,7 +32,6 @@ private:
     struct udev *context = nullptr;
     struct udev_monitor *monitor = nullptr;
     QSocketNotifier *notifier = nullptr;
-    const char *source = "kernel";
 };
 
 #endif

@@ -106,8 +106,8 @@ void fuzzLivePoll(const std::vector<unsigned char> &reading, const std::vector<u
     // meter; stand in for that reopen so that the next input is polled too.
     auto guard = HidGuard::acquire();
     const bool timedOut = reading.empty() || range.empty();
-    require(HidGuard::isOpen(handle) == !timedOut);
-    HidGuard::markOpen(handle);
+    require(HidGuard::isPollable(handle) == !timedOut);
+    HidGuard::makePollable(handle);
 }
 
 void fuzzLive(const uint8_t *data, std::size_t size)

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
+
 #include "mainwindow.h"
 #include "virtualmeter.h"
 
@@ -91,6 +93,8 @@ public:
     }
 
     QList<Seen> seen;
+    // Runs once, inside the first box's own event loop, before it is answered.
+    std::function<void()> whileOpen;
 
     bool sawText(const QString &t) const
     {
@@ -104,6 +108,11 @@ public:
 private:
     void answer()
     {
+        if (whileOpen && boxOpen()) {
+            const std::function<void()> then = std::move(whileOpen);
+            whileOpen = nullptr;
+            then();
+        }
         for (QWidget *widget : QApplication::topLevelWidgets()) {
             auto *box = qobject_cast<QMessageBox *>(widget);
             if (!box || !box->isVisible())
@@ -111,6 +120,15 @@ private:
             seen << Seen{box->windowTitle(), box->text(), int(box->standardButtons())};
             box->done(QMessageBox::Ok);
         }
+    }
+
+    static bool boxOpen()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMessageBox *>(widget) && widget->isVisible())
+                return true;
+        }
+        return false;
     }
 
     QTimer timer;
