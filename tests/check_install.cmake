@@ -1,8 +1,10 @@
 # cmake -P script: installs into a staging directory and checks the layout.
-# udev reads rules from /usr/lib and /etc only, so where the rule goes depends
-# on the prefix given when installing, not on the one configured. The last
-# install, under /usr as the Debian package has it, is the one checked below.
-foreach(case "/usr/local|etc/udev/rules.d" "/usr|usr/lib/udev/rules.d")
+# The udev rule stays inside the prefix given when installing (not the one
+# configured): udev's own folder under /usr, lib/udev/rules.d under any other.
+# The last install, under /usr as the Debian package has it, is the one
+# checked below.
+foreach(case "/usr/local|usr/local/lib/udev/rules.d" "/opt/zelmora|opt/zelmora/lib/udev/rules.d"
+             "/usr|usr/lib/udev/rules.d")
   string(REPLACE "|" ";" case "${case}")
   list(GET case 0 prefix)
   list(GET case 1 rules_dir)

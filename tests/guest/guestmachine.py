@@ -38,23 +38,26 @@ class Machine:
         return qemu
 
     def find_kernel(self):
-        """The newest /boot/vmlinuz-<version> whose modules include the HID
-        ones: (version, image, module folder)."""
-        found = []
-        for image in glob.glob("/boot/vmlinuz-*"):
-            version = image[len("/boot/vmlinuz-"):]
-            module_dir = f"/lib/modules/{version}"
-            hid_dir = os.path.join(module_dir, "kernel/drivers/hid")
-            # Debian 13 ships its modules xz-compressed, Debian 12 as they are.
-            if all(os.path.isfile(os.path.join(hid_dir, m + ".ko")) or
+        """The kernel of this release's linux-image-amd64, unpacked into the
+        cache by fetch-kernel (nothing of it is installed on this machine):
+        (version, image, module folder)."""
+        fetch = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fetch-kernel")
+        result = subprocess.run([fetch], capture_output=True, text=True, timeout=1800)
+        if result.returncode != 0:
+            self.fail(f"no Debian kernel for the guest: {result.stderr.strip()[-2000:]}")
+        folder = result.stdout.strip()
+        images = glob.glob(os.path.join(folder, "boot", "vmlinuz-*"))
+        if len(images) != 1:
+            self.fail(f"{folder} holds {len(images)} kernels, not one")
+        image = images[0]
+        version = os.path.basename(image)[len("vmlinuz-"):]
+        module_dir = os.path.join(folder, "lib", "modules", version)
+        hid_dir = os.path.join(module_dir, "kernel/drivers/hid")
+        # Debian 13 ships its modules xz-compressed, Debian 12 as they are.
+        if not all(os.path.isfile(os.path.join(hid_dir, m + ".ko")) or
                    os.path.isfile(os.path.join(hid_dir, m + ".ko.xz")) for m in HID_MODULES):
-                found.append((version, image, module_dir))
-        if not found:
-            self.fail("no usable Debian kernel: need /boot/vmlinuz-<version> with hid, uhid "
-                      "and hid-generic (.ko or .ko.xz) under /lib/modules/<version>; scripts/setup "
-                      "installs linux-image-amd64")
-        found.sort(key=lambda entry: version_key(entry[0]))
-        return found[-1]
+            self.fail(f"the kernel in {folder} lacks hid, uhid or hid-generic (.ko or .ko.xz)")
+        return version, image, module_dir
 
     def expected_test_functions(self, command, env=None):
         """Asks a QtTest program itself which functions it has, so that a
@@ -115,10 +118,6 @@ class Machine:
             print_console(lines)
             self.fail(f"the machine did not power off within {timeout} s")
         return lines, time.monotonic() - started
-
-
-def version_key(version):
-    return [int(part) if part.isdigit() else part for part in re.split(r"[.-]", version)]
 
 
 def print_console(lines):

@@ -3,7 +3,7 @@
 # in the folder itself or be part of Windows. What Wine happens to provide
 # does not count, so this also holds on a bare Windows machine.
 #   -DBUILD_DIR=<build-windows> -DSTAGE=<folder> -DOBJDUMP=<x86_64-w64-mingw32-objdump>
-cmake_policy(VERSION 3.16)
+cmake_policy(VERSION 3.20)
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${STAGE}"
                 RESULT_VARIABLE failed OUTPUT_QUIET)
