@@ -69,6 +69,10 @@ inline void verifyMeterNeverMisused()
     QCOMPARE(VirtualMeter::concurrentCalls(), 0);
 }
 
+// The limit of a wait for something that is bound to happen: running out
+// means it never did, however loaded the machine.
+constexpr int NEVER_MS = 60000;
+
 // Lets queued results of the worker threads arrive.
 inline void settle(int ms = 50) { QTest::qWait(ms); }
 
