@@ -6,9 +6,11 @@
 
 #include <QHeaderView>
 #include <QProgressBar>
+#include <QSemaphore>
 #include <QTableView>
 
 #include "meteridentity.h"
+#include "worksession.h"
 
 using namespace WindowDriver;
 using VirtualMeter::FaultKind;
@@ -590,17 +592,30 @@ private slots:
     {
         MainWindow w;
         start(w);
-        VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 200));
-        tick(w);
-        QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1); // the first poll waits for its slow reading
-        for (int i = 0; i < 4; ++i)
+        // The first poll is held inside its exchange until the stop has
+        // retired the polls; four more wait behind it.
+        QSemaphore entered;
+        QAtomicPointer<QThread> poller;
+        std::atomic<bool> retiredWhileHeld{false};
+        VirtualMeter::setReadingProvider([&] {
+            if (!poller.testAndSetOrdered(nullptr, QThread::currentThread()))
+                return;
+            entered.release();
+            const WorkSession::Ticket ticket = WorkSession::current();
+            QDeadlineTimer never(NEVER_MS);
+            while (WorkSession::mayTouchDevice(ticket) && !never.hasExpired())
+                QThread::msleep(1);
+            retiredWhileHeld = !WorkSession::mayTouchDevice(ticket);
+        });
+        for (int i = 0; i < 5; ++i)
             tick(w);
-        stop(w); // four polls still queued with the handle just closed
-        // On a starved machine some may have run before the stop; none after.
-        const int polled = VirtualMeter::commandsWritten(0x05);
-        settle(400);
-        QCOMPARE(VirtualMeter::commandsWritten(0x05), polled);
-        QCOMPARE(liveRows(w), polled);
+        QVERIFY(entered.tryAcquire(1, NEVER_MS));
+        stop(w);
+        drain(poller.loadAcquire());
+        QVERIFY2(retiredWhileHeld, "the stop waited for the poll in progress before it retired the queued ones");
+        QCOMPARE(VirtualMeter::commandsWritten(0x0A), 1);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(liveRows(w), 1); // the poll in progress still reports
     }
 };
 

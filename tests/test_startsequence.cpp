@@ -35,10 +35,7 @@ struct DecoderHold : QTranslator {
     void finishDecodes()
     {
         release.release();
-        QObject probe;
-        probe.moveToThread(decoder.loadAcquire());
-        QThread *here = QThread::currentThread();
-        QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
+        drain(decoder.loadAcquire());
     }
     mutable QAtomicPointer<QThread> decoder;
     mutable QSemaphore entered, release;

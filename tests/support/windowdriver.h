@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -72,6 +73,16 @@ inline void verifyMeterNeverMisused()
 // The limit of a wait for something that is bound to happen: running out
 // means it never did, however loaded the machine.
 constexpr int NEVER_MS = 60000;
+
+// Returns once `thread` has worked off every call queued to it so far; what
+// those calls reported then waits in this thread's queue.
+inline void drain(QThread *thread)
+{
+    QObject probe;
+    probe.moveToThread(thread);
+    QThread *here = QThread::currentThread();
+    QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
+}
 
 // Lets queued results of the worker threads arrive.
 inline void settle(int ms = 50) { QTest::qWait(ms); }
