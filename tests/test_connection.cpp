@@ -139,7 +139,7 @@ private slots:
         tick(w);
         tick(w);
         QTRY_COMPARE(liveRows(w), 2);
-        settle();
+        finishPolls(w);
         QCOMPARE(liveRows(w), 2);
         QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
         // A rejected reply is not a lost meter.
@@ -168,7 +168,7 @@ private slots:
         const int opened = VirtualMeter::openHandleCount();
         QCOMPARE(opened, 1);
         tick(w);
-        settle(100);
+        finishPolls(w);
         QCOMPARE(w.isSampling(), !stops);
         if (stops) {
             QCOMPARE(connection(w), NOT_OPEN);
@@ -193,7 +193,7 @@ private slots:
         const int before = VirtualMeter::commandsWritten(0x05);
         for (int i = 0; i < 4; ++i)
             tick(w);
-        settle(100);
+        finishPolls(w);
         // The first time-out retires the handle: the queued polls do not each
         // wait out two more time-outs before the window can close it.
         QCOMPARE(VirtualMeter::commandsWritten(0x05) - before, 1);
@@ -331,12 +331,14 @@ private slots:
     {
         MainWindow w;
         start(w);
-        VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 150));
+        QSemaphore entered, leave; // the poll is held inside its exchange
+        VirtualMeter::setReadingProvider([&] { entered.release(); leave.acquire(); });
         tick(w);
-        QTest::qWait(30);
+        QVERIFY(entered.tryAcquire(1, NEVER_MS));
         VirtualMeter::setPlugged(false);
         w.handleDeviceRemoval();
-        settle(300);
+        leave.release();
+        finishPolls(w);
         QVERIFY(!w.isSampling());
         QCOMPARE(connection(w), NOT_OPEN);
         QCOMPARE(liveRows(w), 0);
@@ -537,7 +539,7 @@ private slots:
         } else if (before == "timed out") {
             VirtualMeter::failNext(0x05, fault(FaultKind::NoAnswer));
             tick(w);
-            settle(100);
+            finishPolls(w);
             QCOMPARE(connection(w), NOT_OPEN);
         } else if (before.startsWith("poll")) {
             // 300 ms comes within the read's time-out; 1500 ms does not.
@@ -550,7 +552,7 @@ private slots:
         const auto pausedFrom = VirtualMeter::simulatedMs();
         disconnectAction(w);
         if (before.startsWith("poll"))
-            settle(300);
+            finishPolls(w);
         QVERIFY(VirtualMeter::simulatedMs() - pausedFrom >= 600);
         QCOMPARE(connection(w), WAITING);
         QCOMPARE(connectionStyle(w), QStringLiteral("color:black;"));
@@ -595,10 +597,9 @@ private slots:
         // The first poll is held inside its exchange until the stop has
         // retired the polls; four more wait behind it.
         QSemaphore entered;
-        QAtomicPointer<QThread> poller;
-        std::atomic<bool> retiredWhileHeld{false};
+        std::atomic<bool> held{false}, retiredWhileHeld{false};
         VirtualMeter::setReadingProvider([&] {
-            if (!poller.testAndSetOrdered(nullptr, QThread::currentThread()))
+            if (held.exchange(true))
                 return;
             entered.release();
             const WorkSession::Ticket ticket = WorkSession::current();
@@ -611,10 +612,9 @@ private slots:
             tick(w);
         QVERIFY(entered.tryAcquire(1, NEVER_MS));
         stop(w);
-        drain(poller.loadAcquire());
+        finishPolls(w);
         QVERIFY2(retiredWhileHeld, "the stop waited for the poll in progress before it retired the queued ones");
         QCOMPARE(VirtualMeter::commandsWritten(0x0A), 1);
-        QCoreApplication::sendPostedEvents();
         QCOMPARE(liveRows(w), 1); // the poll in progress still reports
     }
 };

@@ -199,7 +199,7 @@ private slots:
         DialogPlayer player;
         DesktopStandIn desktop;
         invoke(w, slot.constData());
-        WindowDriver::settle(100);
+        QCoreApplication::processEvents();
 
         QCOMPARE(player.seen.size(), 0);
         QCOMPARE(desktop.opened.size(), 0);

@@ -22,7 +22,6 @@ namespace {
 
 // Every reading the meter gives is different: k thousandths of a milliohm.
 std::atomic<int> readingCounter{0};
-QAtomicPointer<QThread> poller;
 
 void nextReading()
 {
@@ -84,10 +83,7 @@ private slots:
     {
         VirtualMeter::reset();
         VirtualMeter::setLogCapacity(5000000);
-        VirtualMeter::setReadingProvider([] {
-            poller.storeRelease(QThread::currentThread());
-            nextReading();
-        });
+        VirtualMeter::setReadingProvider(nextReading);
         nextReading();
 
         const unsigned seed = qEnvironmentVariableIsSet("ZELMORA_SOAK_SEED")
@@ -131,9 +127,7 @@ private slots:
         // a new beginning dropped on its way.
         auto checkTable = [&](const char *when) {
             // Every poll asked for ends, and what it reported reaches the window.
-            if (QThread *thread = poller.loadAcquire())
-                drain(thread);
-            QCoreApplication::sendPostedEvents();
+            finishPolls(w);
             const std::uint64_t before = delivered = lastSequence();
             const QList<Sample> accepted = acceptedSamples(gui);
             QStandardItemModel *m = w.liveModel();

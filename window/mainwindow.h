@@ -47,6 +47,7 @@ public:
     bool isDeviceConnected() const { return deviceConnected; }
     bool isSampling() const;
     hid_device *meterHandle() const { return hidHandle; }
+    QThread *pollerThread() const { return realTimeThread; }
     int storedRecordCount() const { return storedCount; }
     int lastIoResultValue() const { return lastIoResult; }
     QStandardItemModel *liveModel() const { return realTimeModel; }

@@ -84,8 +84,13 @@ inline void drain(QThread *thread)
     QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
 }
 
-// Lets queued results of the worker threads arrive.
-inline void settle(int ms = 50) { QTest::qWait(ms); }
+// Every poll asked for so far has ended, and what it reported has reached the window.
+inline void finishPolls(MainWindow &w)
+{
+    if (w.pollerThread() && w.pollerThread()->isRunning())
+        drain(w.pollerThread());
+    QCoreApplication::sendPostedEvents();
+}
 
 // Answers every message box that opens while it lives, remembering title and
 // text, so that a modal warning never blocks a test.
