@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 #include "mainwindow.h"
 #include "support/windowdriver.h"
@@ -121,31 +122,9 @@ double processCpuMs()
 }
 
 // Holds a save once its rows are written, before the file is packed, until
-// the test has done what it does there and releases it.
-class PackingGate
-{
-public:
-    PackingGate()
-    {
-        opened.tryAcquire(opened.available());
-        SaveProgress::packingGate = [] { opened.tryAcquire(1, WindowDriver::NEVER_MS); };
-    }
-    ~PackingGate()
-    {
-        release();
-        SaveProgress::packingGate = nullptr;
-    }
-    void release()
-    {
-        if (!released)
-            opened.release();
-        released = true;
-    }
-
-private:
-    static inline QSemaphore opened{0};
-    bool released = false;
-};
+// the test has done what it does there.
+QSemaphore packingMayBegin;
+void holdBeforePacking() { packingMayBegin.tryAcquire(1, WindowDriver::NEVER_MS); }
 
 } // namespace
 
@@ -487,14 +466,21 @@ private slots:
         double guiCpuAtEnd = 0;
         double allCpuAtEnd = 0;
         int rowsWhileSaving = 0;
-        PackingGate gate;
+        packingMayBegin.tryAcquire(packingMayBegin.available());
+        SaveProgress::packingGate = holdBeforePacking;
+        const auto ungate = qScopeGuard([] { SaveProgress::packingGate = nullptr; });
+        bool released = false;
+        const auto letPack = [&] {
+            if (!std::exchange(released, true))
+                packingMayBegin.release();
+        };
         player.whileProgressShows = [&](QProgressDialog *dialog) {
             if (ending == "run") {
                 if (rowsWhileSaving == 0)
                     WindowDriver::tick(w);
                 rowsWhileSaving = w.liveModel()->rowCount();
                 if (rowsWhileSaving > dialog->maximum() && dialog->value() == dialog->maximum())
-                    gate.release();
+                    letPack();
                 return;
             }
             // Every row written: what is left is packing the file.
@@ -526,7 +512,7 @@ private slots:
             if (dialog && dialog->isVisible() && QApplication::activeModalWidget() == dialog
                 && dialog->labelText() == u("正在取消…") && cancel && !cancel->isEnabled()) {
                 ++stoppingLooks;
-                gate.release();
+                letPack();
             } else if ((!quits || stoppingLooks > 0) && wrongLooks.size() < 5) // a quit reaches the save a moment later
                 wrongLooks << (dialog && dialog->isVisible() ? dialog->labelText() : QStringLiteral("hidden"));
         });
