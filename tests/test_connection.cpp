@@ -573,24 +573,7 @@ private slots:
         QVERIFY(VirtualMeter::callLog().empty() || VirtualMeter::callLog().front().function == "hid_init");
     }
 
-    void closeWaitsForPollInProgress()
-    {
-        MainWindow w;
-        start(w);
-        VirtualMeter::failNext(0x0A, fault(FaultKind::Slow, 300));
-        tick(w);
-        QTRY_COMPARE(VirtualMeter::commandsWritten(0x0A), 1); // the poll waits for its range answer
-        stop(w);
-        // The close came after the slow answer was read, never during it.
-        const auto log = VirtualMeter::callLog();
-        QCOMPARE(log.back().function, std::string("hid_close"));
-        QCOMPARE(log[log.size() - 2].function, std::string("hid_read_timeout"));
-        QCOMPARE(log[log.size() - 2].length, std::size_t(RANGE_REPLY_SIZE));
-        QCOMPARE(log[log.size() - 2].result, int(RANGE_REPLY_SIZE));
-        QTRY_COMPARE(liveRows(w), 1);
-    }
-
-    void queuedPollsWithClosedHandleDoNothing()
+    void stopRetiresQueuedPollsAndWaitsForTheOneInProgress()
     {
         MainWindow w;
         start(w);
@@ -615,6 +598,11 @@ private slots:
         finishPolls(w);
         QVERIFY2(retiredWhileHeld, "the stop waited for the poll in progress before it retired the queued ones");
         QCOMPARE(VirtualMeter::commandsWritten(0x0A), 1);
+        // The close came after that poll's last answer was read, never during it.
+        const auto log = VirtualMeter::callLog();
+        QCOMPARE(log.back().function, std::string("hid_close"));
+        QCOMPARE(log[log.size() - 2].function, std::string("hid_read_timeout"));
+        QCOMPARE(log[log.size() - 2].result, int(RANGE_REPLY_SIZE));
         QCOMPARE(liveRows(w), 1); // the poll in progress still reports
     }
 };
