@@ -6,9 +6,11 @@
 
 #include <QHeaderView>
 #include <QProgressBar>
+#include <QSemaphore>
 #include <QTableView>
 
 #include "meteridentity.h"
+#include "worksession.h"
 
 using namespace WindowDriver;
 using VirtualMeter::FaultKind;
@@ -137,7 +139,7 @@ private slots:
         tick(w);
         tick(w);
         QTRY_COMPARE(liveRows(w), 2);
-        settle();
+        finishPolls(w);
         QCOMPARE(liveRows(w), 2);
         QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
         // A rejected reply is not a lost meter.
@@ -166,7 +168,7 @@ private slots:
         const int opened = VirtualMeter::openHandleCount();
         QCOMPARE(opened, 1);
         tick(w);
-        settle(100);
+        finishPolls(w);
         QCOMPARE(w.isSampling(), !stops);
         if (stops) {
             QCOMPARE(connection(w), NOT_OPEN);
@@ -191,7 +193,7 @@ private slots:
         const int before = VirtualMeter::commandsWritten(0x05);
         for (int i = 0; i < 4; ++i)
             tick(w);
-        settle(100);
+        finishPolls(w);
         // The first time-out retires the handle: the queued polls do not each
         // wait out two more time-outs before the window can close it.
         QCOMPARE(VirtualMeter::commandsWritten(0x05) - before, 1);
@@ -329,12 +331,14 @@ private slots:
     {
         MainWindow w;
         start(w);
-        VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 150));
+        QSemaphore entered, leave; // the poll is held inside its exchange
+        VirtualMeter::setReadingProvider([&] { entered.release(); leave.acquire(); });
         tick(w);
-        QTest::qWait(30);
+        QVERIFY(entered.tryAcquire(1, NEVER_MS));
         VirtualMeter::setPlugged(false);
         w.handleDeviceRemoval();
-        settle(300);
+        leave.release();
+        finishPolls(w);
         QVERIFY(!w.isSampling());
         QCOMPARE(connection(w), NOT_OPEN);
         QCOMPARE(liveRows(w), 0);
@@ -553,7 +557,7 @@ private slots:
         } else if (before == "timed out") {
             VirtualMeter::failNext(0x05, fault(FaultKind::NoAnswer));
             tick(w);
-            settle(100);
+            finishPolls(w);
             QCOMPARE(connection(w), NOT_OPEN);
         } else if (before.startsWith("poll")) {
             // 300 ms comes within the read's time-out; 1500 ms does not.
@@ -566,7 +570,7 @@ private slots:
         const auto pausedFrom = VirtualMeter::simulatedMs();
         disconnectAction(w);
         if (before.startsWith("poll"))
-            settle(300);
+            finishPolls(w);
         QVERIFY(VirtualMeter::simulatedMs() - pausedFrom >= 600);
         QCOMPARE(connection(w), WAITING);
         QCOMPARE(connectionStyle(w), QStringLiteral("color:black;"));
@@ -587,38 +591,37 @@ private slots:
         QVERIFY(VirtualMeter::callLog().empty() || VirtualMeter::callLog().front().function == "hid_init");
     }
 
-    void closeWaitsForPollInProgress()
+    void stopRetiresQueuedPollsAndWaitsForTheOneInProgress()
     {
         MainWindow w;
         start(w);
-        VirtualMeter::failNext(0x0A, fault(FaultKind::Slow, 300));
-        tick(w);
-        QTRY_COMPARE(VirtualMeter::commandsWritten(0x0A), 1); // the poll waits for its range answer
+        // The first poll is held inside its exchange until the stop has
+        // retired the polls; four more wait behind it.
+        QSemaphore entered;
+        std::atomic<bool> held{false}, retiredWhileHeld{false};
+        VirtualMeter::setReadingProvider([&] {
+            if (held.exchange(true))
+                return;
+            entered.release();
+            const WorkSession::Ticket ticket = WorkSession::current();
+            QDeadlineTimer never(NEVER_MS);
+            while (WorkSession::mayTouchDevice(ticket) && !never.hasExpired())
+                QThread::msleep(1);
+            retiredWhileHeld = !WorkSession::mayTouchDevice(ticket);
+        });
+        for (int i = 0; i < 5; ++i)
+            tick(w);
+        QVERIFY(entered.tryAcquire(1, NEVER_MS));
         stop(w);
-        // The close came after the slow answer was read, never during it.
+        finishPolls(w);
+        QVERIFY2(retiredWhileHeld, "the stop waited for the poll in progress before it retired the queued ones");
+        QCOMPARE(VirtualMeter::commandsWritten(0x0A), 1);
+        // The close came after that poll's last answer was read, never during it.
         const auto log = VirtualMeter::callLog();
         QCOMPARE(log.back().function, std::string("hid_close"));
         QCOMPARE(log[log.size() - 2].function, std::string("hid_read_timeout"));
-        QCOMPARE(log[log.size() - 2].length, std::size_t(RANGE_REPLY_SIZE));
         QCOMPARE(log[log.size() - 2].result, int(RANGE_REPLY_SIZE));
-        QTRY_COMPARE(liveRows(w), 1);
-    }
-
-    void queuedPollsWithClosedHandleDoNothing()
-    {
-        MainWindow w;
-        start(w);
-        VirtualMeter::failNext(0x05, fault(FaultKind::Slow, 200));
-        tick(w);
-        QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1); // the first poll waits for its slow reading
-        for (int i = 0; i < 4; ++i)
-            tick(w);
-        stop(w); // four polls still queued with the handle just closed
-        // On a starved machine some may have run before the stop; none after.
-        const int polled = VirtualMeter::commandsWritten(0x05);
-        settle(400);
-        QCOMPARE(VirtualMeter::commandsWritten(0x05), polled);
-        QCOMPARE(liveRows(w), polled);
+        QCOMPARE(liveRows(w), 1); // the poll in progress still reports
     }
 };
 

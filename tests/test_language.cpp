@@ -182,7 +182,7 @@ private slots:
         } else if (before == "timed out") {
             VirtualMeter::failNext(0x05, VirtualMeter::fault(VirtualMeter::FaultKind::NoAnswer));
             WindowDriver::tick(w);
-            WindowDriver::settle(100);
+            WindowDriver::finishPolls(w);
         } else if (before.startsWith("poll")) {
             // 300 ms comes within the read's time-out; 1500 ms does not.
             const int written = VirtualMeter::commandsWritten(0x05);
@@ -199,7 +199,7 @@ private slots:
 
         choose(w, action.constData());
         if (before.startsWith("poll"))
-            WindowDriver::settle(300);
+            WindowDriver::finishPolls(w);
 
         if (!resets) {
             QCOMPARE(w.liveModel()->rowCount(), 3);

@@ -35,10 +35,7 @@ struct DecoderHold : QTranslator {
     void finishDecodes()
     {
         release.release();
-        QObject probe;
-        probe.moveToThread(decoder.loadAcquire());
-        QThread *here = QThread::currentThread();
-        QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
+        drain(decoder.loadAcquire());
     }
     mutable QAtomicPointer<QThread> decoder;
     mutable QSemaphore entered, release;
@@ -87,7 +84,6 @@ private slots:
         QCOMPARE(readsOf(64), reports);
         QCOMPARE(VirtualMeter::commandsWritten(0x07), reports > 0 ? 1 : 0);
         if (reports == 0) {
-            settle();
             QCOMPARE(w.storedModel()->rowCount(), 0);
             QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("0"));
             return;
@@ -126,13 +122,14 @@ private slots:
         VirtualMeter::failNext(0x07, fault(FaultKind::Error));
         MessageBoxCatcher boxes;
         MainWindow w;
+        QSignalSpy decodes(&w, &MainWindow::startReadBackWork);
         start(w);
         QCOMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen.first().title, QString::fromUtf8("错误"));
         QCOMPARE(boxes.seen.first().text, TRANSFER_FAILED);
         QCOMPARE(boxes.seen.first().buttons, int(QMessageBox::Ok));
         QVERIFY(w.isSampling());
-        settle();
+        QCOMPARE(decodes.size(), 0); // so no row can come
         QCOMPARE(w.storedModel()->rowCount(), 0);
     }
 
@@ -228,7 +225,7 @@ private slots:
         if (beginning == "arrival in the warning")
             boxes.whileOpen = [&w] { w.handleDeviceArrival(); };
         start(w);
-        QVERIFY(hold.entered.tryAcquire(1, 5000));
+        QVERIFY(hold.entered.tryAcquire(1, NEVER_MS));
         VirtualMeter::setStoredRecords(records(2));
         if (beginning == "reset")
             disconnectAction(w);
@@ -267,7 +264,8 @@ private slots:
         std::thread unplugger([&w] {
             while (VirtualMeter::commandsWritten(0x07) == 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            while (VirtualMeter::callsInProgress() == 0) // inside the slow read
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             VirtualMeter::setPlugged(false);
             // The system's removal notice waits in the GUI thread's queue
             // while the transfer blocks it.

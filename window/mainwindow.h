@@ -48,6 +48,7 @@ public:
     bool isDeviceConnected() const { return deviceConnected; }
     bool isSampling() const;
     hid_device *meterHandle() const { return hidHandle; }
+    QThread *pollerThread() const { return realTimeThread; }
     int storedRecordCount() const { return storedCount; }
     QStandardItemModel *liveModel() const { return realTimeModel; }
     QStandardItemModel *storedModel() const { return readBackModel; }

@@ -50,6 +50,8 @@ SaveOutcome saveTableWorkbook(const TableSnapshot &table, const QString &target,
             progress->rowsWritten.store(r + 1, std::memory_order_relaxed);
     }
 
+    if (const auto gate = SaveProgress::packingGate.load())
+        gate();
     if (workbook.save(progress ? &progress->cancelRequested : nullptr))
         return SaveOutcome::Saved;
     return progress && progress->cancelRequested.load() ? SaveOutcome::Cancelled : SaveOutcome::Failed;

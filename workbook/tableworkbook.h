@@ -13,6 +13,10 @@ struct SaveProgress
 {
     std::atomic<int> rowsWritten{0};
     std::atomic<bool> cancelRequested{false};
+    // Run on the writer's thread by every save, once the last row is written
+    // and before the file is packed: where a save can be held to act on it
+    // while it packs. Unset in the program.
+    static inline std::atomic<void (*)()> packingGate{nullptr};
 };
 
 enum class SaveOutcome { Saved, Failed, Cancelled };

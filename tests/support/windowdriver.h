@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -71,8 +72,27 @@ inline void verifyMeterNeverMisused()
     QCOMPARE(VirtualMeter::concurrentCalls(), 0);
 }
 
-// Lets queued results of the worker threads arrive.
-inline void settle(int ms = 50) { QTest::qWait(ms); }
+// The limit of a wait for something that is bound to happen: running out
+// means it never did, however loaded the machine.
+constexpr int NEVER_MS = 60000;
+
+// Returns once `thread` has worked off every call queued to it so far; what
+// those calls reported then waits in this thread's queue.
+inline void drain(QThread *thread)
+{
+    QObject probe;
+    probe.moveToThread(thread);
+    QThread *here = QThread::currentThread();
+    QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
+}
+
+// Every poll asked for so far has ended, and what it reported has reached the window.
+inline void finishPolls(MainWindow &w)
+{
+    if (w.pollerThread() && w.pollerThread()->isRunning())
+        drain(w.pollerThread());
+    QCoreApplication::sendPostedEvents();
+}
 
 // Answers every message box that opens while it lives, remembering title and
 // text, so that a modal warning never blocks a test.
