@@ -109,7 +109,7 @@ WorkSession::Ticket WorkSession::takeRequest(Work kind)
     return ticket;
 }
 
-bool WorkSession::mayTouchDevice(Ticket ticket)
+bool WorkSession::mayTouchDevice(Ticket ticket) const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return ticket != NEVER && ticket >= pollsFrom;

@@ -73,6 +73,8 @@ public:
     // A ticket for what the window handles itself at this moment, checked
     // against the lines drawn after it.
     Ticket now();
+    // Whether a poll with this ticket may still touch the device.
+    bool mayTouchDevice(Ticket ticket) const;
 
     // What a worker holds while it runs one request: the ticket it took as
     // the request started. A request with nothing queued for it does not
@@ -102,14 +104,13 @@ private:
     static constexpr Ticket NEVER = 0; // below every line
 
     Ticket takeRequest(Work kind);
-    bool mayTouchDevice(Ticket ticket);
     void reportResult(Result which, Ticket ticket);
 
     std::deque<Ticket> &requests(Work kind) { return kind == Work::Poll ? polls : decodes; }
     std::deque<Ticket> &results(Result which);
     bool wanted(Result which, Ticket ticket) const;
 
-    std::mutex mutex;
+    mutable std::mutex mutex;
     Ticket next = 1;
     bool pollFiled = false;
     bool decodeFiled = false;

@@ -599,15 +599,17 @@ private slots:
         // retired the polls; four more wait behind it.
         QSemaphore entered;
         std::atomic<bool> held{false}, retiredWhileHeld{false};
+        WorkSession &session = w.workSession();
+        // Below every poll the ticks below file: retired once polling ends.
+        const WorkSession::Ticket beforeTheTicks = session.now();
         VirtualMeter::setReadingProvider([&] {
             if (held.exchange(true))
                 return;
             entered.release();
-            const WorkSession::Ticket ticket = WorkSession::current();
             QDeadlineTimer never(NEVER_MS);
-            while (WorkSession::mayTouchDevice(ticket) && !never.hasExpired())
+            while (session.mayTouchDevice(beforeTheTicks) && !never.hasExpired())
                 QThread::msleep(1);
-            retiredWhileHeld = !WorkSession::mayTouchDevice(ticket);
+            retiredWhileHeld = !session.mayTouchDevice(beforeTheTicks);
         });
         for (int i = 0; i < 5; ++i)
             tick(w);

@@ -49,6 +49,7 @@ public:
     bool isSampling() const;
     hid_device *meterHandle() const { return hidHandle; }
     QThread *pollerThread() const { return realTimeThread; }
+    WorkSession &workSession() { return session; }
     int storedRecordCount() const { return storedCount; }
     QStandardItemModel *liveModel() const { return realTimeModel; }
     QStandardItemModel *storedModel() const { return readBackModel; }
