@@ -232,9 +232,13 @@ void TestHidGuard::pollWithAHandleTheGuardNeverSawTouchesNothing()
     // The open handle, but asked for before a reset: the request is stale
     // even where hidapi hands out the same address again.
     hid_device *handle = openGuardedMeter();
+    // The poller is held until the reset, or it could serve the request first.
+    QSemaphore held;
+    QMetaObject::invokeMethod(worker, [&held] { held.acquire(); });
     session->fileRequest(WorkSession::Work::Poll);
     emit driver.startRealTimeWork(handle);
     session->beginAnew();
+    held.release();
     VirtualMeter::clearLog();
     // Two requests nobody filed, ahead of a filed one: they do not run, and
     // do not take its ticket.
