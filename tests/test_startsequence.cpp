@@ -9,8 +9,6 @@
 #include <QSemaphore>
 #include <QTranslator>
 
-#include <thread>
-
 using namespace WindowDriver;
 using VirtualMeter::FaultKind;
 using VirtualMeter::fault;
@@ -258,21 +256,17 @@ private slots:
     void removalDuringTransferIsHandledAfterIt()
     {
         VirtualMeter::setStoredRecords(records(60));
-        VirtualMeter::failNext(0x07, fault(FaultKind::Slow, 200));
         MessageBoxCatcher boxes;
         MainWindow w;
-        std::thread unplugger([&w] {
-            while (VirtualMeter::commandsWritten(0x07) == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            while (VirtualMeter::callsInProgress() == 0) // inside the slow read
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        VirtualMeter::onCommandTaken([&w](unsigned char command) {
+            if (command != 0x07)
+                return;
             VirtualMeter::setPlugged(false);
             // The system's removal notice waits in the GUI thread's queue
             // while the transfer blocks it.
             QMetaObject::invokeMethod(&w, [&w] { w.handleDeviceRemoval(); }, Qt::QueuedConnection);
         });
         start(w);
-        unplugger.join();
         QVERIFY(boxes.sawText(TRANSFER_FAILED));
         QTRY_VERIFY(!w.isSampling());
         QCOMPARE(connection(w), QString::fromUtf8("未打开设备"));

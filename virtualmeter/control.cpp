@@ -33,6 +33,7 @@ void reset()
     m.nextFaults.clear();
     m.persistentFaults.clear();
     m.readingProvider = nullptr;
+    m.commandTaken = nullptr;
     for (auto &entry : m.handles) {
         entry.second.open = false;
         entry.second.exchange = Exchange{};
@@ -79,6 +80,12 @@ void setReadingProvider(std::function<void()> provider)
 {
     auto lock = locked();
     model().readingProvider = std::move(provider);
+}
+
+void onCommandTaken(std::function<void(unsigned char)> hook)
+{
+    auto lock = locked();
+    model().commandTaken = std::move(hook);
 }
 
 void setStoredRecords(const std::vector<Cell> &records)

@@ -167,6 +167,30 @@ int copyWide(const wchar_t *text, wchar_t *string, size_t maxlen)
     return 0;
 }
 
+int takeWrite(hid_device *dev, const unsigned char *data, size_t length, bool command)
+{
+    CallScope scope("hid_write", dev);
+    scope.call.length = length;
+    if (data != nullptr)
+        scope.call.bytes.assign(data, data + length);
+    HandleState *state = scope.usable();
+    if (state == nullptr || data == nullptr)
+        return scope.finish(-1);
+    if (!command)
+        return scope.finish(static_cast<int>(length)); // the firmware ignores it
+
+    Model &m = scope.m;
+    const unsigned char code = data[6];
+    ++m.writes[code];
+    if (!state->exchange.pending.empty())
+        ++m.interleavedCommands;
+    Exchange reply = buildReply(code, m.meter, takeFault(m, code));
+    // Unread replies stay ahead of the new ones, as in the kernel's queue.
+    reply.pending.insert(reply.pending.begin(), state->exchange.pending.begin(), state->exchange.pending.end());
+    state->exchange = std::move(reply);
+    return scope.finish(static_cast<int>(length));
+}
+
 } // namespace
 
 extern "C" {
@@ -237,27 +261,17 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
     const bool command = isCommandReport(data, length);
     if (command && data[6] == GET_READING)
         callReadingProvider();
-
-    CallScope scope("hid_write", dev);
-    scope.call.length = length;
-    if (data != nullptr)
-        scope.call.bytes.assign(data, data + length);
-    HandleState *state = scope.usable();
-    if (state == nullptr || data == nullptr)
-        return scope.finish(-1);
-    if (!command)
-        return scope.finish(static_cast<int>(length)); // the firmware ignores it
-
-    Model &m = scope.m;
-    const unsigned char code = data[6];
-    ++m.writes[code];
-    if (!state->exchange.pending.empty())
-        ++m.interleavedCommands;
-    Exchange reply = buildReply(code, m.meter, takeFault(m, code));
-    // Unread replies stay ahead of the new ones, as in the kernel's queue.
-    reply.pending.insert(reply.pending.begin(), state->exchange.pending.begin(), state->exchange.pending.end());
-    state->exchange = std::move(reply);
-    return scope.finish(static_cast<int>(length));
+    const int written = takeWrite(dev, data, length, command);
+    if (command && written > 0) {
+        std::function<void(unsigned char)> hook;
+        {
+            std::lock_guard<std::mutex> lock(model().mutex);
+            hook = model().commandTaken;
+        }
+        if (hook)
+            hook(data[6]);
+    }
+    return written;
 }
 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char *data, size_t length,

@@ -72,6 +72,7 @@ struct Model {
     std::map<unsigned char, std::deque<Fault>> nextFaults;
     std::map<unsigned char, Fault> persistentFaults;
     std::function<void()> readingProvider;
+    std::function<void(unsigned char)> commandTaken;
 
     // Handles are never freed, so a stale pointer stays recognisable.
     std::deque<std::unique_ptr<hid_device_>> handleStorage;

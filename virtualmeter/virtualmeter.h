@@ -90,6 +90,11 @@ void setRange(unsigned char mode, unsigned char code);
 // An empty function removes it.
 void setReadingProvider(std::function<void()> provider);
 
+// Called, outside the model's mutex, with each command's code once the meter
+// has taken it in and before any of its reply is read: a test can act at that
+// point (unplug, say) however fast or slow the caller runs on.
+void onCommandTaken(std::function<void(unsigned char)> hook);
+
 // The stored records; also sets the reported record count to their number.
 void setStoredRecords(const std::vector<Cell> &records);
 // Overrides only the count reported by the record-count reply (0 ... 65535);
