@@ -85,12 +85,12 @@ private slots:
         start(w);
         QVERIFY(w.isSampling());
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         QCOMPARE(status(w), QString::fromUtf8("接收实时数据"));
         VirtualMeter::setRange(0, 5);
         VirtualMeter::setReading({0x23, 0x00, 0x12, 0x02});
         tick(w);
-        QTRY_COMPARE(liveRows(w), 2);
+        TRY_COMPARE(liveRows(w), 2);
 
         QStandardItemModel *m = w.liveModel();
         QCOMPARE(m->item(0, 0)->text(), QStringLiteral("1"));
@@ -134,11 +134,11 @@ private slots:
         MainWindow w;
         start(w);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         VirtualMeter::failNext(static_cast<unsigned char>(command), fault(FaultKind(kind)));
         tick(w);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 2);
+        TRY_COMPARE(liveRows(w), 2);
         finishPolls(w);
         QCOMPARE(liveRows(w), 2);
         QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
@@ -207,7 +207,7 @@ private slots:
         MainWindow w;
         start(w);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         stop(w);
         QVERIFY(!w.isSampling());
         QVERIFY(looksStopped(w));
@@ -230,17 +230,17 @@ private slots:
         start(w);
         tick(w);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 2);
+        TRY_COMPARE(liveRows(w), 2);
         stop(w);
         start(w);
         QVERIFY(w.isSampling());
         QCOMPARE(liveRows(w), 2);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 3);
+        TRY_COMPARE(liveRows(w), 3);
         QCOMPARE(w.liveModel()->item(2, 0)->text(), QStringLiteral("3"));
         clear(w);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         QCOMPARE(w.liveModel()->item(0, 0)->text(), QStringLiteral("1"));
         QCOMPARE(text(w, "numEdit"), QStringLiteral("1"));
     }
@@ -250,9 +250,9 @@ private slots:
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
         start(w);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        TRY_COMPARE(w.storedModel()->rowCount(), 3);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         const auto before = VirtualMeter::simulatedMs();
         const int countsBefore = VirtualMeter::commandsWritten(0x08);
         start(w);
@@ -260,7 +260,7 @@ private slots:
         QVERIFY(VirtualMeter::simulatedMs() - before >= 800);
         QCOMPARE(liveRows(w), 1);
         QCOMPARE(w.storedModel()->rowCount(), 0); // emptied, refilled by the decoder
-        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        TRY_COMPARE(w.storedModel()->rowCount(), 3);
         QVERIFY(w.isSampling());
         QCOMPARE(VirtualMeter::commandsWritten(0x08) - countsBefore, 1);
     }
@@ -280,7 +280,7 @@ private slots:
         QCOMPARE(connection(w), CONNECTED);
         QCOMPARE(VirtualMeter::commandsWritten(0x08), 1); // no new handshake
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
     }
 
     void intervalChangeAfterStopRestarts()
@@ -311,7 +311,7 @@ private slots:
         MainWindow w;
         start(w);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         w.handleDeviceRemoval();
         QVERIFY(!w.isSampling());
         QCOMPARE(connection(w), NOT_OPEN);
@@ -351,9 +351,9 @@ private slots:
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
         start(w);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        TRY_COMPARE(w.storedModel()->rowCount(), 3);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         const QString firstTime = w.liveModel()->item(0, 1)->text();
         VirtualMeter::setStoredRecords(records(2));
         const int countsBefore = VirtualMeter::commandsWritten(0x08);
@@ -368,9 +368,9 @@ private slots:
         QCOMPARE(VirtualMeter::openHandleCount(), 1);
         // The stored records are the meter's: emptied and read again.
         QCOMPARE(w.storedModel()->rowCount(), 0);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 2);
+        TRY_COMPARE(w.storedModel()->rowCount(), 2);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 2);
+        TRY_COMPARE(liveRows(w), 2);
         QCOMPARE(w.liveModel()->item(1, 0)->text(), QStringLiteral("2"));
         QCOMPARE(text(w, "numEdit"), QStringLiteral("2"));
     }
@@ -396,7 +396,7 @@ private slots:
         start(w);
         VirtualMeter::failNext(0x05, fault(FaultKind::Slow, answerMs));
         tick(w);
-        QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1); // the poll waits for its answer
+        TRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1); // the poll waits for its answer
         if (beginning == "start")
             start(w);
         else if (beginning == "interval change")
@@ -412,7 +412,7 @@ private slots:
         QVERIFY(looksRunning(w));
         QVERIFY(w.meterHandle() != nullptr);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         QCOMPARE(w.liveModel()->item(0, 0)->text(), QStringLiteral("1"));
     }
 
@@ -563,7 +563,7 @@ private slots:
             // 300 ms comes within the read's time-out; 1500 ms does not.
             VirtualMeter::failNext(0x05, fault(FaultKind::Slow, before == "poll answering late" ? 300 : 1500));
             tick(w);
-            QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1);
+            TRY_COMPARE(VirtualMeter::commandsWritten(0x05), 1);
         }
         VirtualMeter::clearLog();
         VirtualMeter::setPlugged(meterStays);

@@ -124,7 +124,7 @@ double processCpuMs()
 // Holds a save once its rows are written, before the file is packed, until
 // the test has done what it does there.
 QSemaphore packingMayBegin;
-void holdBeforePacking() { packingMayBegin.tryAcquire(1, WindowDriver::NEVER_MS); }
+void holdBeforePacking() { packingMayBegin.tryAcquire(1, NEVER_MS); }
 
 } // namespace
 

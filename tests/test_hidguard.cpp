@@ -3,6 +3,7 @@
 
 #include "guardedmeter.h"
 #include "parserealtimedata.h"
+#include "support/waits.h"
 #include "virtualmeter.h"
 
 #include <QtTest>
@@ -156,7 +157,7 @@ void TestHidGuard::closeWaitsForAPollInProgress()
     QElapsedTimer sincePoll;
     sincePoll.start();
     requestPoll(driver, handle, session);
-    QTRY_VERIFY_WITH_TIMEOUT(logHasWrite(CMD_GET_READING, workerId), 5000);
+    TRY_VERIFY(logHasWrite(CMD_GET_READING, workerId));
 
     closeGuardedMeter(handle, session);
     QVERIFY2(sincePoll.elapsed() >= slowMs, "the close did not wait for the slow answer");
@@ -183,13 +184,21 @@ void TestHidGuard::queuedPollsWithAClosedHandleTouchNothing_data()
 void TestHidGuard::queuedPollsWithAClosedHandleTouchNothing()
 {
     QFETCH(bool, closerGetsTheGuard);
-    VirtualMeter::failNext(CMD_GET_READING, VirtualMeter::fault(FaultKind::Slow, 400));
     hid_device *handle = openGuardedMeter();
     const auto workerId = workerThreadId();
     VirtualMeter::clearLog();
+    // The first poll is held inside its exchange until sampling has ended.
+    QSemaphore entered;
+    const WorkSession::Ticket beforeThePolls = session->now();
+    VirtualMeter::setReadingProvider([&] {
+        entered.release();
+        QDeadlineTimer never(NEVER_MS);
+        while (session->mayTouchDevice(beforeThePolls) && !never.hasExpired())
+            QThread::msleep(1);
+    });
     for (int i = 0; i < 3; ++i)
         requestPoll(driver, handle, session);
-    QTRY_VERIFY_WITH_TIMEOUT(logHasWrite(CMD_GET_READING, workerId), 5000);
+    QVERIFY(entered.tryAcquire(1, NEVER_MS));
 
     // The polls still queued carry the old handle, which must not reach the
     // meter, nor be confused with the new one.

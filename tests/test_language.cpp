@@ -189,7 +189,7 @@ private slots:
             VirtualMeter::failNext(0x05, VirtualMeter::fault(VirtualMeter::FaultKind::Slow,
                                                              before == "poll answering late" ? 300 : 1500));
             WindowDriver::tick(w);
-            QTRY_COMPARE(VirtualMeter::commandsWritten(0x05), written + 1);
+            TRY_COMPARE(VirtualMeter::commandsWritten(0x05), written + 1);
         }
         QCOMPARE(w.isSampling(), before == "sampling" || before.startsWith("poll"));
         w.statusBar()->showMessage("status before the switch", 0);

@@ -55,7 +55,7 @@ private slots:
         QCOMPARE(VirtualMeter::commandsWritten(0x08) - countsBefore, recordCountsWritten);
         QCOMPARE(VirtualMeter::openHandleCount(), 1);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
     }
 };
 

@@ -87,7 +87,7 @@ private slots:
             return;
         }
         QCOMPARE(status(w), QString::fromUtf8("接收本地数据"));
-        QTRY_COMPARE(w.storedModel()->rowCount(), count);
+        TRY_COMPARE(w.storedModel()->rowCount(), count);
         QCOMPARE(text(w, "numSavedEdit"), QString::number(count));
         QCOMPARE(w.findChild<QProgressBar *>("progressBar")->value(), 100);
         QVERIFY(boxes.seen.isEmpty());
@@ -106,7 +106,7 @@ private slots:
         MainWindow w;
         QSignalSpy progress(w.findChild<QProgressBar *>("progressBar"), &QProgressBar::valueChanged);
         start(w);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        TRY_COMPARE(w.storedModel()->rowCount(), 3);
         QList<int> values;
         for (const auto &args : progress)
             values << args.first().toInt();
@@ -142,7 +142,7 @@ private slots:
         MainWindow w;
         start(w);
         QCOMPARE(readsOf(64), 3);
-        QTRY_COMPARE(boxes.seen.size(), 1);
+        TRY_COMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen.first().text, DECODE_FAILED);
         QVERIFY(!boxes.sawText(TRANSFER_FAILED));
         QVERIFY(looksIdle(w));
@@ -157,7 +157,7 @@ private slots:
         MainWindow w;
         start(w);
         QCOMPARE(readsOf(64), 4);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 45);
+        TRY_COMPARE(w.storedModel()->rowCount(), 45);
         QVERIFY(boxes.seen.isEmpty());
     }
 
@@ -178,7 +178,7 @@ private slots:
         MessageBoxCatcher boxes;
         MainWindow w;
         start(w);
-        QTRY_COMPARE(boxes.seen.size(), 1);
+        TRY_COMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen.first().title, QString::fromUtf8("错误"));
         QCOMPARE(boxes.seen.first().text, DECODE_FAILED);
         QVERIFY(looksIdle(w));
@@ -193,7 +193,7 @@ private slots:
         VirtualMeter::setStoredRecords(records(5));
         MainWindow w;
         start(w);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 5);
+        TRY_COMPARE(w.storedModel()->rowCount(), 5);
         QCOMPARE(text(w, "numSavedEdit"), QStringLiteral("5"));
     }
 
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(looksRunning(w));
         QVERIFY(w.isSampling());
         const int rows = beginning == "interval change" ? 3 : 2;
-        QTRY_COMPARE(w.storedModel()->rowCount(), rows);
+        TRY_COMPARE(w.storedModel()->rowCount(), rows);
         QCOMPARE(text(w, "numSavedEdit"), QString::number(rows));
         QCOMPARE(w.findChild<QProgressBar *>("progressBar")->value(), 100);
         QVERIFY(looksRunning(w));
@@ -268,7 +268,7 @@ private slots:
         });
         start(w);
         QVERIFY(boxes.sawText(TRANSFER_FAILED));
-        QTRY_VERIFY(!w.isSampling());
+        TRY_VERIFY(!w.isSampling());
         QCOMPARE(connection(w), QString::fromUtf8("未打开设备"));
         QVERIFY(looksIdle(w));
     }

@@ -3,6 +3,7 @@
 // tests pass for nothing.
 
 #include "pause.h"
+#include "support/waits.h"
 #include "virtualmeter.h"
 
 #include <QtTest>
@@ -297,15 +298,16 @@ void TestVirtualMeter::detectsMisuse()
 void TestVirtualMeter::detectsACallWhileAnotherIsInside()
 {
     hid_device *handle = openMeter();
-    VirtualMeter::failNext(0x05, VirtualMeter::fault(FaultKind::Slow, 500));
+    // An answer that would take a minute: the close ends the wait.
+    VirtualMeter::failNext(0x05, VirtualMeter::fault(FaultKind::Slow, 60000));
     write(handle, READING);
     int result = 0;
     std::thread reader([&] {
         Bytes buffer;
-        result = read(handle, buffer, 12);
+        result = read(handle, buffer, 12, -1);
     });
     // Close under the reader once it is inside its wait.
-    QTRY_VERIFY_WITH_TIMEOUT(VirtualMeter::callsInProgress() == 1, 5000);
+    TRY_VERIFY(VirtualMeter::callsInProgress() == 1);
     hid_close(handle);
     reader.join();
     QCOMPARE(VirtualMeter::concurrentCalls(), 1);

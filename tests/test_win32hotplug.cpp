@@ -92,9 +92,9 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         start(w);
-        QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+        TRY_COMPARE(w.storedModel()->rowCount(), 3);
         tick(w);
-        QTRY_COMPARE(liveRows(w), 1);
+        TRY_COMPARE(liveRows(w), 1);
         hid_device *before = w.meterHandle();
         VirtualMeter::setPlugged(meterPlugged);
         VirtualMeter::clearLog();
@@ -120,9 +120,9 @@ private slots:
             QVERIFY(looksRunning(w));
             QVERIFY(w.isSampling());
             QCOMPARE(VirtualMeter::openHandleCount(), 1);
-            QTRY_COMPARE(w.storedModel()->rowCount(), 3);
+            TRY_COMPARE(w.storedModel()->rowCount(), 3);
             tick(w);
-            QTRY_COMPARE(liveRows(w), 2);
+            TRY_COMPARE(liveRows(w), 2);
             QCOMPARE(w.liveModel()->item(1, 0)->text(), QStringLiteral("2"));
         } else if (seen == "removal") {
             QVERIFY(!w.isSampling());

@@ -38,6 +38,7 @@ void reset()
         entry.second.open = false;
         entry.second.exchange = Exchange{};
     }
+    m.handleGone.notify_all();
     m.log.clear();
     m.logCapacity = 100000;
     m.writes.clear();

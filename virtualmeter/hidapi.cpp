@@ -75,12 +75,11 @@ public:
     }
 
     // Waits in real time with the model unlocked, so that calls made
-    // meanwhile by other threads are seen (and counted) as concurrent.
-    void sleepUnlocked(int milliseconds)
+    // meanwhile by other threads are seen (and counted) as concurrent. A
+    // close of the handle ends the wait (and a reset, which closes them all).
+    void waitUnlocked(int milliseconds, const HandleState &state)
     {
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        lock.lock();
+        m.handleGone.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return !state.open; });
     }
 
     Model &m;
@@ -295,7 +294,7 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
         exchange.slowMs = 0;
         const bool lost = milliseconds >= 0 && delay > milliseconds;
         const int waited = lost ? wait : delay;
-        scope.sleepUnlocked(waited);
+        scope.waitUnlocked(waited, *state);
         m.clockMs += waited;
         if (!state->open) {
             // Closed by another thread while this read was waiting: in hidapi
@@ -393,6 +392,7 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
     }
     found->second.open = false;
     found->second.exchange = Exchange{};
+    scope.m.handleGone.notify_all();
     scope.finish(0);
 }
 

@@ -7,6 +7,7 @@
 #include "virtualmeter.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
@@ -65,6 +66,8 @@ struct HandleState {
 
 struct Model {
     std::mutex mutex;
+    // A handle closed: a slow answer on it stops waiting.
+    std::condition_variable handleGone;
 
     bool plugged = true;
     int plugGeneration = 0;

@@ -32,7 +32,8 @@
 // Threads
 //   Every function here and every hid_* function may be called from any
 //   thread; the model has its own mutex (it never touches the program's HID
-//   guard). Slow answers sleep for real with that mutex released.
+//   guard). Slow answers wait for real with that mutex released, until their
+//   time or until their handle is closed (the read then fails).
 
 #include <hidapi.h>
 

@@ -19,6 +19,7 @@
 
 #include "mainwindow.h"
 #include "virtualmeter.h"
+#include "waits.h"
 
 namespace WindowDriver {
 
@@ -71,10 +72,6 @@ inline void verifyMeterNeverMisused()
     QCOMPARE(VirtualMeter::interleavedCommands(), 0);
     QCOMPARE(VirtualMeter::concurrentCalls(), 0);
 }
-
-// The limit of a wait for something that is bound to happen: running out
-// means it never did, however loaded the machine.
-constexpr int NEVER_MS = 60000;
 
 // Returns once `thread` has worked off every call queued to it so far; what
 // those calls reported then waits in this thread's queue.

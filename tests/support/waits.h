@@ -1,0 +1,12 @@
+#ifndef ZELMORA_TESTS_WAITS_H
+#define ZELMORA_TESTS_WAITS_H
+
+// The limit of a wait for something that is bound to happen: running out
+// means it never did, however loaded the machine. Qt's own QTRY_* give up
+// after 5 s, which a busy single core can spend under the sanitizers.
+constexpr int NEVER_MS = 60000;
+
+#define TRY_COMPARE(actual, expected) QTRY_COMPARE_WITH_TIMEOUT(actual, expected, NEVER_MS)
+#define TRY_VERIFY(expression) QTRY_VERIFY_WITH_TIMEOUT(expression, NEVER_MS)
+
+#endif
