@@ -1,4 +1,5 @@
 #include "meterlink.h"
+#include "../support/waits.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -139,4 +140,12 @@ int MeterLink::find(const QString &prefix, int fromMark) const
             return i;
     }
     return -1;
+}
+
+bool MeterLink::settle(QThread *poller)
+{
+    if (poller && poller->isRunning())
+        ::drain(poller);
+    QCoreApplication::sendPostedEvents();
+    return send(QStringLiteral("sync"));
 }

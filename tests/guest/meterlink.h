@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QStringList>
 
+class QThread;
+
 // Speaks the UHID meter's line protocol: control lines go to it, its events
 // are collected while the event loop runs. The Linux window test runs the
 // meter as its child; under Wine, where a Windows program cannot hold a Unix
@@ -31,6 +33,10 @@ public:
     // Takes in every line the meter has written so far, even while the event
     // loop was held up (the window's destructor, a start sequence).
     void drain();
+    // Once every poll asked of `poller` so far has ended and what it reported
+    // has reached this thread, the meter tells every command written until
+    // then: counts read after this are complete, however slow the machine.
+    bool settle(QThread *poller);
 
     // Event positions, to look only at what happened after a given moment.
     int mark() const { return events.size(); }

@@ -302,6 +302,12 @@ static int handle_control_line(struct meter *m, char *line)
         m->replug_after_ms = -1;
     } else if (strcmp(line, "unplug") == 0) {
         ok = m->plugged && meter_unplug(m) == 0;
+    } else if (strcmp(line, "sync") == 0) {
+        /* Every command written before this line is told before its "ok":
+           counts read after it are complete, however slow the machine. */
+        struct pollfd queued = {.fd = m->uhid_fd, .events = POLLIN};
+        while (poll(&queued, 1, 0) > 0 && (queued.revents & POLLIN))
+            handle_uhid_event(m);
     } else if (strcmp(line, "plug") == 0) {
         ok = !m->plugged && meter_plug(m) == 0;
     } else if (strcmp(line, "other plug") == 0) {

@@ -302,7 +302,9 @@ void WineWindowTest::unplugWhileSamplingStopsThroughTheRemovalBroadcast()
     // would have closed it.
     QVERIFY(window->meterHandle() != nullptr);
 
-    // Nothing more is asked of the vanished meter, and nothing is added.
+    // Nothing more is asked of the vanished meter, and nothing is added (a
+    // sampling interval and more to show itself).
+    QVERIFY(meter.settle(window->pollerThread()));
     const int rowsAfter = window->liveModel()->rowCount();
     mark = meter.mark();
     QTest::qWait(SLOW_INTERVAL_MS + 2000);
@@ -359,6 +361,9 @@ void WineWindowTest::silentMeterTimesOutThePoll()
     QCOMPARE(window->statusBar()->currentMessage(), QString());
     qInfo("a silent meter was given up after %lld ms", timer.elapsed());
 
+    // The polls still queued end, then nothing more (a sampling interval and
+    // more to show itself).
+    QVERIFY(meter.settle(window->pollerThread()));
     const int rows = window->liveModel()->rowCount();
     const int mark = meter.mark();
     QTest::qWait(SLOW_INTERVAL_MS + 2000);

@@ -73,16 +73,6 @@ inline void verifyMeterNeverMisused()
     QCOMPARE(VirtualMeter::concurrentCalls(), 0);
 }
 
-// Returns once `thread` has worked off every call queued to it so far; what
-// those calls reported then waits in this thread's queue.
-inline void drain(QThread *thread)
-{
-    QObject probe;
-    probe.moveToThread(thread);
-    QThread *here = QThread::currentThread();
-    QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
-}
-
 // Every poll asked for so far has ended, and what it reported has reached the window.
 inline void finishPolls(MainWindow &w)
 {
