@@ -23,7 +23,7 @@ set_target_properties(zelmora_guest_probe PROPERTIES
 
 # The window with the real hidapi and the real pause.
 add_executable(zelmora_guest_window_test
-  guest/guest_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h)
+  guest/guest_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h guest/windowfixture.h)
 target_link_libraries(zelmora_guest_window_test PRIVATE
   zelmora_core PkgConfig::HIDAPI zelmora_pause ${QT}::Test)
 set_target_properties(zelmora_guest_window_test PROPERTIES OUTPUT_NAME guest-window-test)

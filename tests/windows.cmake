@@ -69,7 +69,7 @@ if(hidapi_problem)
   set_tests_properties(wine_guest_hid_stack PROPERTIES LABELS guest WILL_FAIL TRUE)
 else()
   add_executable(zelmora_wine_window_test
-    guest/wine_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h)
+    guest/wine_window_test.cpp guest/meterlink.cpp guest/meterlink.h guest/tablechecks.h guest/windowfixture.h)
   target_link_libraries(zelmora_wine_window_test PRIVATE
     zelmora_core hidapi::winapi zelmora_pause ${QT}::Test)
   set_target_properties(zelmora_wine_window_test PROPERTIES OUTPUT_NAME wine-window-test)

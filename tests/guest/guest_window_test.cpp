@@ -6,16 +6,9 @@
 // bench would: plug in, sample, download, lose the meter's answers, unplug in
 // the middle of a poll, plug in again.
 
-#include "mainwindow.h"
-#include "meterlink.h"
-#include "tablechecks.h"
 #include "udevmonitor.h"
+#include "windowfixture.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QSocketNotifier>
 #include <QPushButton>
@@ -26,14 +19,11 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <memory>
 #include <vector>
 
 namespace {
 
-const QString CONNECTED = QStringLiteral("已连接");
 const QString NO_ANSWER = QStringLiteral("未连接");
-const QString NOT_OPENED = QStringLiteral("未打开设备");
 const QString WAITING = QStringLiteral("等待连接···");
 
 // Software emulation makes everything several times slower than on a PC.
@@ -41,7 +31,7 @@ constexpr int SETTLE_MS = 20000;
 
 } // namespace
 
-class GuestWindowTest : public QObject
+class GuestWindowTest : public WindowFixture
 {
     Q_OBJECT
 
@@ -72,43 +62,16 @@ private slots:
     void plugInAfterAllThatWorksAsOnTheFirstDay();
 
 private:
-    QString connectionText() const { return widget<QLineEdit>("connectEdit")->text(); }
-    QString connectionStyle() const { return widget<QLineEdit>("connectEdit")->styleSheet(); }
-    QString text(const char *lineEdit) const { return widget<QLineEdit>(lineEdit)->text(); }
     void clickStart();
     void checkForeignDeviceLeftAlone(int mark, const QSignalSpy &removals, QSignalSpy &uevents);
     QSocketNotifier *hotplugSocket() const;
     static int openHidrawDescriptors();
-    bool checkLiveRows(int from, QString *problem) const
-    {
-        return TableChecks::liveRowsAreTheMeters(window->liveModel(), from, problem);
-    }
-    bool checkStoredRows(int count, QString *problem) const
-    {
-        return TableChecks::storedRowsAreTheMeters(window->storedModel(), count, problem);
-    }
     void watchEventLoop();
-    QStringList takeMessageBoxes();
 
-    template <typename W>
-    W *widget(const char *name) const
-    {
-        W *found = window->findChild<W *>(QLatin1String(name));
-        if (!found)
-            qFatal("the window has no %s", name);
-        return found;
-    }
-
-    std::unique_ptr<MainWindow> window;
-    MeterLink meter;
     QTimer eventLoopWatch;
-    QStringList messageBoxes;
-    QPointer<QMessageBox> shownBox;
-    QElapsedTimer boxShownFor;
     // How long the window's thread went without turning its event loop.
     QElapsedTimer sinceLastTurn;
     qint64 longestStallMs = 0;
-    int meterMark = 0;
 };
 
 void GuestWindowTest::initTestCase()
@@ -139,19 +102,7 @@ void GuestWindowTest::init()
 void GuestWindowTest::cleanup()
 {
     qInfo("longest stall of the window's event loop: %lld ms", longestStallMs);
-    const QStringList seen = meter.eventsSince(meterMark);
-    meterMark = meter.mark();
-    QStringList faults;
-    for (const QString &event : seen) {
-        if (event.startsWith(QLatin1String("overlap")) || event.startsWith(QLatin1String("malformed")) ||
-            event.startsWith(QLatin1String("unknown")))
-            faults << event;
-    }
-    if (!faults.isEmpty())
-        QFAIL(qPrintable(QStringLiteral("the meter saw: ") + faults.join(QStringLiteral("; "))));
-    const QStringList boxes = takeMessageBoxes();
-    if (!boxes.isEmpty())
-        QFAIL(qPrintable(QStringLiteral("unexpected message box: ") + boxes.join(QStringLiteral("; "))));
+    checkMeterAndBoxes();
 }
 
 void GuestWindowTest::cleanupTestCase()
@@ -209,7 +160,7 @@ void GuestWindowTest::liveSamplingAppendsOneRowPerReading()
     QVERIFY(meter.settle(window->pollerThread()));
     const int rows = window->liveModel()->rowCount();
     QString problem;
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
     QCOMPARE(text("numEdit"), QString::number(rows));
     QCOMPARE(text("modeEdit"), QStringLiteral("自动"));
     QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("接收实时数据"));
@@ -254,7 +205,7 @@ void GuestWindowTest::startButtonDownloadsStoredRecords()
     // Sampling goes on, and the live rows survive the restart.
     QVERIFY(window->isSampling());
     QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() > liveRowsBefore, SETTLE_MS);
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
 }
 
 void GuestWindowTest::silentMeterStopsSamplingAndClosesTheMeter()
@@ -304,7 +255,7 @@ void GuestWindowTest::answeringMeterStartsAgainFromTheButton()
     QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= rows + 2, SETTLE_MS);
     QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 30, SETTLE_MS);
     QString problem;
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
 }
 
 void GuestWindowTest::intervalChangeReopensTheMeter()
@@ -322,7 +273,7 @@ void GuestWindowTest::intervalChangeReopensTheMeter()
     widget<QSpinBox>("spinBox")->setValue(500);
     QVERIFY(window->isSampling());
     QString problem;
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
 }
 
 void GuestWindowTest::otherDeviceArrivingMidPollChangesNothing()
@@ -372,7 +323,7 @@ void GuestWindowTest::checkForeignDeviceLeftAlone(int mark, const QSignalSpy &re
     QCOMPARE(connectionStyle(), QStringLiteral("color:green;"));
     QCOMPARE(removals.size(), 0);
     QString problem;
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
     QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
     // Only polls reached the meter, on the handle it already had.
     meter.drain();
@@ -428,7 +379,7 @@ void GuestWindowTest::replugKeepsTheLogAndSamplesOn()
     QTRY_VERIFY_WITH_TIMEOUT(window->liveModel()->rowCount() >= heldBefore + 3, SETTLE_MS);
     QVERIFY2(TableChecks::logWasKept(window->liveModel(), removals, heldBefore, firstRow, &problem),
              qPrintable(problem));
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
     QCOMPARE(text("numEdit"), QString::number(window->liveModel()->rowCount()));
     QCOMPARE(meter.count("command 08", mark), 2);
 }
@@ -539,7 +490,7 @@ void GuestWindowTest::plugInAfterAllThatWorksAsOnTheFirstDay()
     QVERIFY2(TableChecks::logWasKept(window->liveModel(), removals, heldBefore, firstRow, &problem),
              qPrintable(problem));
     QVERIFY2(checkStoredRows(30, &problem), qPrintable(problem));
-    QVERIFY2(checkLiveRows(0, &problem), qPrintable(problem));
+    QVERIFY2(checkLiveRows(&problem), qPrintable(problem));
     // Every replaced handle was closed: only the current one is held.
     QCOMPARE(openHidrawDescriptors(), 1);
 }
@@ -560,26 +511,10 @@ int GuestWindowTest::openHidrawDescriptors()
     return count;
 }
 
-QStringList GuestWindowTest::takeMessageBoxes()
-{
-    QStringList taken;
-    taken.swap(messageBoxes);
-    return taken;
-}
-
 void GuestWindowTest::watchEventLoop()
 {
     longestStallMs = qMax(longestStallMs, sinceLastTurn.restart());
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box)
-        return;
-    if (box != shownBox) {
-        shownBox = box;
-        boxShownFor.start();
-        messageBoxes << box->windowTitle() + QStringLiteral(": ") + box->text();
-    } else if (boxShownFor.elapsed() >= 1000) {
-        box->done(QMessageBox::Ok);
-    }
+    watchBoxes();
 }
 
 QTEST_MAIN(GuestWindowTest)

@@ -8,16 +8,9 @@
 // bench would: start with the meter plugged in, pull it out while sampling,
 // plug it back in, then a meter that stops answering.
 
-#include "mainwindow.h"
-#include "meterlink.h"
-#include "tablechecks.h"
+#include "windowfixture.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -27,16 +20,12 @@
 
 #include <hidapi.h>
 
-#include <memory>
 #include <vector>
 
 #include <windows.h>
 #include <dbt.h>
 
 namespace {
-
-const QString CONNECTED = QStringLiteral("已连接");
-const QString NOT_OPENED = QStringLiteral("未打开设备");
 
 // Software emulation makes everything several times slower than on a PC.
 constexpr int SETTLE_MS = 30000;
@@ -102,7 +91,7 @@ public:
 
 } // namespace
 
-class WineWindowTest : public QObject
+class WineWindowTest : public WindowFixture
 {
     Q_OBJECT
 
@@ -119,36 +108,8 @@ private slots:
     void silentMeterTimesOutThePoll();
 
 private:
-    QString connectionText() const { return widget<QLineEdit>("connectEdit")->text(); }
-    QString connectionStyle() const { return widget<QLineEdit>("connectEdit")->styleSheet(); }
-    QString text(const char *lineEdit) const { return widget<QLineEdit>(lineEdit)->text(); }
-    bool checkLiveRows(QString *problem) const
-    {
-        return TableChecks::liveRowsAreTheMeters(window->liveModel(), 0, problem);
-    }
-    bool checkStoredRows(int count, QString *problem) const
-    {
-        return TableChecks::storedRowsAreTheMeters(window->storedModel(), count, problem);
-    }
-    void closeWarningBoxes();
-
-    template <typename W>
-    W *widget(const char *name) const
-    {
-        W *found = window->findChild<W *>(QLatin1String(name));
-        if (!found)
-            qFatal("the window has no %s", name);
-        return found;
-    }
-
-    std::unique_ptr<MainWindow> window;
-    MeterLink meter;
     BroadcastLog broadcasts;
     QTimer boxWatch;
-    QStringList messageBoxes;
-    QPointer<QMessageBox> shownBox;
-    QElapsedTimer boxShownFor;
-    int meterMark = 0;
 };
 
 void WineWindowTest::initTestCase()
@@ -160,7 +121,7 @@ void WineWindowTest::initTestCase()
 
     // A warning box left open would hold the window's thread for good; close
     // each after a second, as a person would, and note it.
-    connect(&boxWatch, &QTimer::timeout, this, &WineWindowTest::closeWarningBoxes);
+    connect(&boxWatch, &QTimer::timeout, this, &WineWindowTest::watchBoxes);
     boxWatch.start(50);
 
     window = std::make_unique<MainWindow>();
@@ -172,21 +133,7 @@ void WineWindowTest::initTestCase()
 
 void WineWindowTest::cleanup()
 {
-    const QStringList seen = meter.eventsSince(meterMark);
-    meterMark = meter.mark();
-    QStringList faults;
-    for (const QString &event : seen) {
-        if (event.startsWith(QLatin1String("overlap")) || event.startsWith(QLatin1String("malformed")) ||
-            event.startsWith(QLatin1String("unknown")))
-            faults << event;
-    }
-    if (!faults.isEmpty())
-        QFAIL(qPrintable(QStringLiteral("the meter saw: ") + faults.join(QStringLiteral("; "))));
-    if (!messageBoxes.isEmpty()) {
-        const QString boxes = messageBoxes.join(QStringLiteral("; "));
-        messageBoxes.clear();
-        QFAIL(qPrintable(QStringLiteral("unexpected message box: ") + boxes));
-    }
+    checkMeterAndBoxes();
 }
 
 void WineWindowTest::cleanupTestCase()
@@ -370,20 +317,6 @@ void WineWindowTest::silentMeterTimesOutThePoll()
     QCOMPARE(window->liveModel()->rowCount(), rows);
     QCOMPARE(meter.count("command", mark), 0);
     QVERIFY(meter.send(QStringLiteral("silent off")));
-}
-
-void WineWindowTest::closeWarningBoxes()
-{
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box)
-        return;
-    if (box != shownBox) {
-        shownBox = box;
-        boxShownFor.start();
-        messageBoxes << box->windowTitle() + QStringLiteral(": ") + box->text();
-    } else if (boxShownFor.elapsed() >= 1000) {
-        box->done(QMessageBox::Ok);
-    }
 }
 
 QTEST_MAIN(WineWindowTest)
