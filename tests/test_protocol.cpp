@@ -2,6 +2,7 @@
 // reading cell, checked against hand-written byte strings.
 
 #include "protocol.h"
+#include "support/recordsframe.h"
 
 #include <QtTest>
 
@@ -24,29 +25,6 @@ Bytes report(std::initializer_list<std::pair<int, unsigned char>> bytes)
     Bytes buf(INPUT_REPORT_SIZE, 0);
     for (const auto &entry : bytes)
         buf[static_cast<std::size_t>(entry.first)] = entry.second;
-    return buf;
-}
-
-// The records frame for the given cells, packed 63 frame bytes per report
-// behind a count byte, padded to `reports` reports. Written independently of
-// framePos so that it can check it.
-Bytes recordsBuffer(const std::vector<ReadingCell> &cells, int reports, int closingWord)
-{
-    Bytes frame = {0xAB, 0xCD, 0x00, 0x00, 0x53, 0x00, 0x00};
-    for (const ReadingCell &c : cells)
-        frame.insert(frame.end(), c.begin(), c.end());
-    frame.push_back(static_cast<unsigned char>(closingWord & 0xFF));
-    frame.push_back(static_cast<unsigned char>((closingWord >> 8) & 0xFF));
-
-    Bytes buf(static_cast<std::size_t>(reports) * 64, 0);
-    std::size_t out = 0;
-    for (std::size_t u = 0; u < frame.size(); ++u) {
-        if (out % 64 == 0)
-            ++out; // count byte
-        if (out >= buf.size())
-            break;
-        buf[out++] = frame[u];
-    }
     return buf;
 }
 

@@ -5,6 +5,7 @@
 #include "parsereadbackdata.h"
 #include "parserealtimedata.h"
 #include "protocol.h"
+#include "support/recordsframe.h"
 #include "virtualmeter.h"
 
 #include <QtTest>
@@ -62,26 +63,6 @@ QString countingText(int r)
 {
     const int raw = 7 * r + 1;
     return QString("%1.%2").arg(raw / 1000).arg(raw % 1000, 3, 10, QChar('0')) + MILLI_OHM;
-}
-
-// The records frame behind its count bytes, as concatenated reports.
-Bytes recordsBuffer(const std::vector<Cell> &cells, int reports, int closingWord)
-{
-    Bytes frame = {0xAB, 0xCD, 0x00, 0x00, 0x53, 0x00, 0x00};
-    for (const Cell &c : cells)
-        frame.insert(frame.end(), c.begin(), c.end());
-    frame.push_back(static_cast<unsigned char>(closingWord & 0xFF));
-    frame.push_back(static_cast<unsigned char>((closingWord >> 8) & 0xFF));
-    Bytes buf(static_cast<std::size_t>(reports) * 64, 0);
-    std::size_t out = 0;
-    for (unsigned char byte : frame) {
-        if (out % 64 == 0)
-            ++out;
-        if (out >= buf.size())
-            break;
-        buf[out++] = byte;
-    }
-    return buf;
 }
 
 std::vector<Cell> countingCells(int n)
