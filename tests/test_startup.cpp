@@ -31,18 +31,6 @@ static_assert(std::is_same<decltype(&ParseReadBackData::doReadBackWork),
                            void (ParseReadBackData::*)(const std::vector<unsigned char> &, int)>::value,
               "doReadBackWork(const std::vector<unsigned char>&, int)");
 
-namespace {
-
-QStringList headers(QAbstractItemModel *model)
-{
-    QStringList texts;
-    for (int c = 0; c < model->columnCount(); ++c)
-        texts << model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
-    return texts;
-}
-
-} // namespace
-
 class StartupTest : public QObject
 {
     Q_OBJECT
@@ -56,7 +44,6 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-        QCOMPARE(w.windowTitle(), QStringLiteral("Zelmora"));
         auto *connect = w.findChild<QLineEdit *>("connectEdit");
         QCOMPARE(connect->text(), QString::fromUtf8("等待连接\u00B7\u00B7\u00B7"));
         QCOMPARE(connect->styleSheet(), QStringLiteral("color:black;"));
@@ -73,28 +60,14 @@ private slots:
         QVERIFY(!w.storedWorker()->thread()->isRunning());
     }
 
-    void captions_data()
+    // Their texts, in both languages, are checked where the language is.
+    void captionsAreReadOnlyAndCentred()
     {
-        QTest::addColumn<QString>("objectName");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("sampleEdit") << "sampleEdit" << QString::fromUtf8("采样间隔：");
-        QTest::newRow("modeEdit") << "modeEdit" << QString::fromUtf8("测量模式");
-        QTest::newRow("backEdit") << "backEdit" << QString::fromUtf8("读取本地数据");
-        QTest::newRow("realEdit") << "realEdit" << QString::fromUtf8("读取实时数据");
-        QTest::newRow("numEdit") << "numEdit" << QString::fromUtf8("数据总数");
-        QTest::newRow("numSavedEdit") << "numSavedEdit" << QString::fromUtf8("数据总数");
-    }
-
-    void captions()
-    {
-        QFETCH(QString, objectName);
-        QFETCH(QString, text);
         MainWindow w;
-        auto *edit = w.findChild<QLineEdit *>(objectName);
-        QVERIFY(edit);
-        QCOMPARE(edit->text(), text);
-        QVERIFY(edit->isReadOnly());
-        QCOMPARE(edit->alignment(), Qt::AlignCenter);
+        for (const char *name : {"sampleEdit", "modeEdit", "backEdit", "realEdit", "numEdit", "numSavedEdit"}) {
+            auto *edit = w.findChild<QLineEdit *>(name);
+            QVERIFY2(edit && edit->isReadOnly() && edit->alignment() == Qt::AlignCenter, name);
+        }
     }
 
     void intervalSpinBox()
@@ -113,7 +86,7 @@ private slots:
         QVERIFY(VirtualMeter::callLog().empty());
     }
 
-    void tablesStartEmptyWithHeaders()
+    void tablesStartEmpty()
     {
         MainWindow w;
         auto *live = w.findChild<QTableView *>("tableView");
@@ -122,9 +95,6 @@ private slots:
         QCOMPARE(stored->model(), w.storedModel());
         QCOMPARE(w.liveModel()->rowCount(), 0);
         QCOMPARE(w.storedModel()->rowCount(), 0);
-        QCOMPARE(headers(w.liveModel()),
-                 QString::fromUtf8("序号 时间 模式 量程 电阻值").split(' '));
-        QCOMPARE(headers(w.storedModel()), QString::fromUtf8("序号 电阻值").split(' '));
         for (QTableView *view : {live, stored}) {
             QVERIFY(view->verticalHeader()->isHidden());
             QVERIFY(view->horizontalHeader()->stretchLastSection());
@@ -281,8 +251,8 @@ private slots:
 
         QCOMPARE(w.liveModel()->rowCount(), 0);
         QCOMPARE(w.storedModel()->rowCount(), 0);
-        QCOMPARE(headers(w.liveModel()).size(), 5);
-        QCOMPARE(headers(w.liveModel()).first(), QString::fromUtf8("序号"));
+        QCOMPARE(w.liveModel()->columnCount(), 5); // the headers stay
+        QCOMPARE(w.liveModel()->headerData(0, Qt::Horizontal).toString(), QString::fromUtf8("序号"));
         QCOMPARE(w.findChild<QLineEdit *>("numEdit")->text(), QStringLiteral("0"));
         QCOMPARE(w.findChild<QLineEdit *>("numSavedEdit")->text(), QStringLiteral("0"));
         QCOMPARE(w.findChild<QLineEdit *>("modeEdit")->text(), QString::fromUtf8("测量模式"));
