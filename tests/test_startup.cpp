@@ -78,7 +78,6 @@ private slots:
         QCOMPARE(spin->minimum(), 100);
         QCOMPARE(spin->maximum(), 5000);
         QCOMPARE(spin->singleStep(), 50);
-        QCOMPARE(spin->suffix(), QStringLiteral("ms"));
         // Changing the interval before any meter was opened touches nothing.
         VirtualMeter::clearLog();
         spin->setValue(1000);
@@ -119,7 +118,6 @@ private slots:
         QCOMPARE(w.findChild<QPushButton *>("saveRealBtn")->styleSheet(), QStringLiteral("image: url(:/save.png);"));
         QCOMPARE(w.statusBar()->styleSheet(), QStringLiteral("color: rgb(0, 170, 0);\n"));
         const QString field = QStringLiteral("font: 25 11pt \"Microsoft YaHei UI Light\";");
-        QCOMPARE(field.size(), 41);
         QCOMPARE(w.findChild<QLineEdit *>("connectEdit")->styleSheet().isEmpty(), false);
         QCOMPARE(w.findChild<QLineEdit *>("realEdit")->styleSheet(), field);
         QCOMPARE(w.findChild<QProgressBar *>("progressBar")->styleSheet(), field);

@@ -27,10 +27,7 @@ protected:
     QString connectionText() const { return widget<QLineEdit>("connectEdit")->text(); }
     QString connectionStyle() const { return widget<QLineEdit>("connectEdit")->styleSheet(); }
     QString text(const char *lineEdit) const { return widget<QLineEdit>(lineEdit)->text(); }
-    bool checkLiveRows(QString *problem) const
-    {
-        return TableChecks::liveRowsAreTheMeters(window->liveModel(), 0, problem);
-    }
+    bool checkLiveRows(QString *problem) const { return TableChecks::liveRowsAreTheMeters(window->liveModel(), 0, problem); }
     bool checkStoredRows(int count, QString *problem) const
     {
         return TableChecks::storedRowsAreTheMeters(window->storedModel(), count, problem);
