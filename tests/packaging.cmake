@@ -5,9 +5,10 @@ add_test(NAME install_layout
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
 
 # The Debian package as scripts/package makes it, judged by lintian and
-# appstreamcli, then installed, started and removed on a clean Debian system
-# (tests/package/try-deb: root, and a few minutes the first time). Labelled
-# "package". Not in the sanitizer build: its programs are not what ships.
+# appstreamcli, then tried by piuparts on a clean Debian system: installed,
+# started, removed and purged (tests/package/try-deb: root, and a few
+# minutes). Labelled "package". Not in the sanitizer build: its programs are
+# not what ships.
 if(ZELMORA_SANITIZE)
   return()
 endif()
@@ -24,7 +25,7 @@ add_test(NAME package_deb_check COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/chec
 add_test(NAME package_deb_clean_system COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/try-deb ${deb})
 set_tests_properties(package_deb_build PROPERTIES LABELS package FIXTURES_SETUP deb TIMEOUT 600)
 set_tests_properties(package_deb_check PROPERTIES LABELS package FIXTURES_REQUIRED deb TIMEOUT 120)
-# A cold cache adds debootstrap's minute and a half; apt's downloads are most of the rest.
+# apt's downloads of Qt and the rest are most of its time.
 # needs-host: its mount namespace needs "/" to be a mount, which a booted
 # machine and the systems scripts/debian-system makes have and a plain chroot
 # has not (`ctest -LE needs-host` there).
