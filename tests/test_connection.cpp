@@ -606,10 +606,7 @@ private slots:
             if (held.exchange(true))
                 return;
             entered.release();
-            QDeadlineTimer never(NEVER_MS);
-            while (session.mayTouchDevice(beforeTheTicks) && !never.hasExpired())
-                QThread::msleep(1);
-            retiredWhileHeld = !session.mayTouchDevice(beforeTheTicks);
+            retiredWhileHeld = holdUntil([&] { return !session.mayTouchDevice(beforeTheTicks); });
         });
         for (int i = 0; i < 5; ++i)
             tick(w);

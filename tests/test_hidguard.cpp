@@ -192,9 +192,7 @@ void TestHidGuard::queuedPollsWithAClosedHandleTouchNothing()
     const WorkSession::Ticket beforeThePolls = session->now();
     VirtualMeter::setReadingProvider([&] {
         entered.release();
-        QDeadlineTimer never(NEVER_MS);
-        while (session->mayTouchDevice(beforeThePolls) && !never.hasExpired())
-            QThread::msleep(1);
+        holdUntil([&] { return !session->mayTouchDevice(beforeThePolls); });
     });
     for (int i = 0; i < 3; ++i)
         requestPoll(driver, handle, session);

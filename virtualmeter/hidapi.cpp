@@ -106,15 +106,18 @@ Fault takeFault(Model &m, unsigned char code)
     return always != m.persistentFaults.end() ? always->second : Fault{};
 }
 
-void callReadingProvider()
+// A test's hook, called outside the model's mutex so that it may use the
+// control functions.
+template <typename Hook, typename... Args>
+void callHook(Hook Model::*which, Args... args)
 {
-    std::function<void()> provider;
+    Hook hook;
     {
         std::lock_guard<std::mutex> lock(model().mutex);
-        provider = model().readingProvider;
+        hook = model().*which;
     }
-    if (provider)
-        provider();
+    if (hook)
+        hook(args...);
 }
 
 bool matchesMeter(unsigned short vendorId, unsigned short productId)
@@ -259,17 +262,10 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
 {
     const bool command = isCommandReport(data, length);
     if (command && data[6] == GET_READING)
-        callReadingProvider();
+        callHook(&Model::readingProvider);
     const int written = takeWrite(dev, data, length, command);
-    if (command && written > 0) {
-        std::function<void(unsigned char)> hook;
-        {
-            std::lock_guard<std::mutex> lock(model().mutex);
-            hook = model().commandTaken;
-        }
-        if (hook)
-            hook(data[6]);
-    }
+    if (command && written > 0)
+        callHook(&Model::commandTaken, data[6]);
     return written;
 }
 

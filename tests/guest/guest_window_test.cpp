@@ -12,6 +12,8 @@
 #include <QProgressBar>
 #include <QSocketNotifier>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSpinBox>
@@ -80,10 +82,9 @@ void GuestWindowTest::initTestCase()
     qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
 
     // Every turn of the event loop: measure how long the last one was ago,
-    // and close a warning box after a second, as a person would, so that
-    // hot-plug events meet it open; left open it would block the window's
-    // thread for good. Each box is noted, and one that no function expected
-    // fails the function that caused it.
+    // and close a warning box as a person would; left open it would block the
+    // window's thread for good. Each box is noted, and one that no function
+    // expected fails the function that caused it.
     connect(&eventLoopWatch, &QTimer::timeout, this, &GuestWindowTest::watchEventLoop);
     eventLoopWatch.start(20);
     sinceLastTurn.start();
@@ -239,8 +240,9 @@ void GuestWindowTest::silentMeterAtStartShowsNoAnswer()
     QCOMPARE(connectionText(), NO_ANSWER);
     QCOMPARE(connectionStyle(), QStringLiteral("color:red;"));
     QVERIFY(!window->isSampling());
+    // Once every poll has ended and reported, sampling's timer is still
+    // stopped: nothing is left that could start it again.
     QVERIFY(meter.settle(window->pollerThread()));
-    QTest::qWait(1500); // nothing may start it again: a while to show itself
     QVERIFY(!window->isSampling());
 }
 
@@ -456,10 +458,16 @@ void GuestWindowTest::replugWhileTheWarningIsOpen()
 
     // The transfer fails and its warning opens; while it is open the meter
     // leaves and comes back, and the arrival runs the whole start sequence
-    // from inside the warning's event loop.
+    // from inside the warning's event loop: the warning stays open until the
+    // window has handled it.
     QVERIFY(meter.send(QStringLiteral("replug on 07 300")));
     const int mark = meter.mark();
+    QSignalSpy arrivals(window->findChild<UdevHidMonitor *>(), &UdevHidMonitor::arrived);
+    QDeadlineTimer never(SETTLE_MS);
+    boxMayClose = [&] { return !arrivals.isEmpty() || never.hasExpired(); };
+    const auto ungate = qScopeGuard([this] { boxMayClose = nullptr; });
     clickStart();
+    QVERIFY2(!arrivals.isEmpty(), "the meter never came back while the warning was open");
     QVERIFY(meter.waitForEvent(QStringLiteral("plugged"), mark, SETTLE_MS));
     QTRY_COMPARE_WITH_TIMEOUT(window->storedModel()->rowCount(), 499, SETTLE_MS);
     QCOMPARE(connectionText(), CONNECTED);

@@ -10,12 +10,12 @@
 #include "tablechecks.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 const QString CONNECTED = QStringLiteral("已连接");
@@ -42,9 +42,9 @@ protected:
         return found;
     }
 
-    // Called often from a timer: a box is noted when it opens and closed a
-    // second later, as a person would; left open, it would hold the window's
-    // thread for good.
+    // Called often from a timer: a box is noted when it opens and closed as
+    // a person would, once `boxMayClose` says so (at once where it is unset);
+    // left open, it would hold the window's thread for good.
     void watchBoxes()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -52,11 +52,10 @@ protected:
             return;
         if (box != shownBox) {
             shownBox = box;
-            boxShownFor.start();
             messageBoxes << box->windowTitle() + QStringLiteral(": ") + box->text();
-        } else if (boxShownFor.elapsed() >= 1000) {
-            box->done(QMessageBox::Ok);
         }
+        if (!boxMayClose || boxMayClose())
+            box->done(QMessageBox::Ok);
     }
 
     QStringList takeMessageBoxes()
@@ -87,11 +86,12 @@ protected:
 
     std::unique_ptr<MainWindow> window;
     MeterLink meter;
+    // A gate that holds a box open until something has happened meanwhile.
+    std::function<bool()> boxMayClose;
 
 private:
     QStringList messageBoxes;
     QPointer<QMessageBox> shownBox;
-    QElapsedTimer boxShownFor;
     int meterMark = 0;
 };
 

@@ -3,6 +3,7 @@
 
 // Waiting for events rather than for time.
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
@@ -20,6 +21,22 @@ inline void drain(QThread *thread)
     probe.moveToThread(thread);
     QThread *here = QThread::currentThread();
     QMetaObject::invokeMethod(&probe, [&] { probe.moveToThread(here); }, Qt::BlockingQueuedConnection);
+}
+
+// Holds the calling thread until `done()`, for a gate on a state that no
+// signal tells of, and whose owner may be about to wait for the holder (the
+// session's line, moved by a thread that then waits for the HID guard).
+// Looks again each millisecond; false only when it never came.
+template <typename Condition>
+bool holdUntil(Condition done)
+{
+    QDeadlineTimer never(NEVER_MS);
+    while (!done()) {
+        if (never.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 #define TRY_COMPARE(actual, expected) QTRY_COMPARE_WITH_TIMEOUT(actual, expected, NEVER_MS)
