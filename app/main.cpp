@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mainwindow.h"
+#include "singleinstance.h"
 
 int main(int argc, char *argv[])
 {
@@ -15,6 +16,14 @@ int main(int argc, char *argv[])
 #endif
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication a(argc, argv);
+
+#ifdef ZELMORA_SINGLE_COPY
+    SingleInstance running(SingleInstance::sessionKey(QStringLiteral("org.zelmora.Zelmora")));
+    if (!running.isFirst()) {
+        running.askFirstToShow();
+        return 0;
+    }
+#endif
 
     // The stored-record buffer crosses to the decoder thread by a queued call.
     qRegisterMetaType<std::vector<unsigned char>>("std::vector<unsigned char>");
@@ -31,5 +40,8 @@ int main(int argc, char *argv[])
 
     MainWindow w;
     w.show();
+#ifdef ZELMORA_SINGLE_COPY
+    running.serve(&w);
+#endif
     return a.exec();
 }

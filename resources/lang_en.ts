@@ -184,6 +184,10 @@
         <translation>The file could not be saved: %1</translation>
     </message>
     <message>
+        <source>该文件正被其他程序使用，请关闭它后再保存。</source>
+        <translation>The file is in use by another program: close it and save again.</translation>
+    </message>
+    <message>
         <source>正在保存…</source>
         <translation>Saving…</translation>
     </message>

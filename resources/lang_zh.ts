@@ -184,6 +184,10 @@
         <translation>文件保存失败：%1</translation>
     </message>
     <message>
+        <source>该文件正被其他程序使用，请关闭它后再保存。</source>
+        <translation>该文件正被其他程序使用，请关闭它后再保存。</translation>
+    </message>
+    <message>
         <source>正在保存…</source>
         <translation>正在保存…</translation>
     </message>

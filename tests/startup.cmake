@@ -1,5 +1,14 @@
 zelmora_add_qtest(test_startup SOURCES test_startup.cpp)
 
+# One copy of the program a session; the whole program is started twice.
+zelmora_add_qtest(test_singleinstance SOURCES test_singleinstance.cpp TIMEOUT 120)
+if(WIN32)
+  target_compile_definitions(test_singleinstance PRIVATE ZELMORA_PROGRAM="Z:$<TARGET_FILE:zelmora>")
+else()
+  target_compile_definitions(test_singleinstance PRIVATE ZELMORA_PROGRAM="$<TARGET_FILE:zelmora>")
+endif()
+add_dependencies(test_singleinstance zelmora)
+
 if(CMAKE_CROSSCOMPILING)
   return() # the catalogue check reads the sources, whatever the target
 endif()

@@ -6,14 +6,17 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "mainwindow.h"
 #include "support/windowdriver.h"
@@ -121,6 +124,44 @@ double processCpuMs()
 #endif
 }
 
+// Where the save dialog should open: the user's Documents folder, or the
+// home folder where there is none. On Linux the test makes a home of its own,
+// with or without Documents; Windows keeps its known folder.
+class HomeStandIn
+{
+public:
+    explicit HomeStandIn(bool withDocuments)
+    {
+#ifdef Q_OS_WIN
+        Q_UNUSED(withDocuments);
+        expected = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+#else
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME"})
+            saved.emplace_back(name, qgetenv(name));
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+        expected = home.path();
+        if (withDocuments) {
+            expected = home.filePath("Documents");
+            QDir().mkpath(expected);
+        }
+#endif
+    }
+    ~HomeStandIn()
+    {
+        for (const auto &[name, value] : saved)
+            qputenv(name, value);
+    }
+    HomeStandIn(const HomeStandIn &) = delete;
+    HomeStandIn &operator=(const HomeStandIn &) = delete;
+
+    QString expected;
+
+private:
+    QTemporaryDir home;
+    std::vector<std::pair<const char *, QByteArray>> saved;
+};
+
 // Holds a save once its rows are written, before the file is packed, until
 // the test has done what it does there.
 QSemaphore packingMayBegin;
@@ -219,16 +260,34 @@ private slots:
     {
         QTest::addColumn<QByteArray>("slot");
         QTest::addColumn<bool>("unplugged");
-        QTest::newRow("live table") << QByteArray("on_saveRealBtn_clicked") << false;
-        QTest::newRow("stored table") << QByteArray("on_saveBackBtn_clicked") << false;
+        QTest::addColumn<bool>("documents"); // the home folder has a Documents folder
+        QTest::addColumn<bool>("startedUnwritable");
+        const QByteArray live("on_saveRealBtn_clicked");
+        QTest::newRow("live table") << live << false << true << false;
+        QTest::newRow("stored table") << QByteArray("on_saveBackBtn_clicked") << false << true << false;
         // A removal stops sampling but keeps the meter counted as opened.
-        QTest::newRow("live table, meter unplugged") << QByteArray("on_saveRealBtn_clicked") << true;
+        QTest::newRow("live table, meter unplugged") << live << true << true << false;
+#ifndef Q_OS_WIN
+        QTest::newRow("live table, home without Documents") << live << false << false << false;
+#endif
+        // As from a shortcut that starts the program in its installation folder.
+        QTest::newRow("live table, started where no file can be made") << live << false << true << true;
     }
 
     void cancelSavesNothingAndAsksNothing()
     {
         QFETCH(QByteArray, slot);
         QFETCH(bool, unplugged);
+        QFETCH(bool, documents);
+        QFETCH(bool, startedUnwritable);
+        HomeStandIn home(documents);
+#ifdef Q_OS_WIN
+        const QString unwritable = QStringLiteral("Z:/sys/kernel"); // Wine's view of Linux's sysfs
+#else
+        const QString unwritable = QStringLiteral("/sys/kernel");
+#endif
+        if (startedUnwritable && !QDir::setCurrent(unwritable))
+            QSKIP("no folder here where no file can be made");
         MainWindow w;
         connectWithRows(w, 3, 2);
         if (unplugged) {
@@ -258,6 +317,7 @@ private slots:
         QVERIFY(proposed.isValid());
         QVERIFY(proposed >= before.addMSecs(-before.time().msec()));
         QVERIFY(proposed <= after);
+        QCOMPARE(QDir(dialog.folder).canonicalPath(), QDir(home.expected).canonicalPath());
 
         QCOMPARE(desktop.opened.size(), 0);
         QCOMPARE(entriesOf(workDirectory->path()), QStringList());
@@ -360,6 +420,9 @@ private slots:
         QTest::newRow("disk full") << "disk full";
         QTest::newRow("read-only file") << "read-only";
         QTest::newRow("directory does not exist") << "missing directory";
+#ifdef Q_OS_WIN
+        QTest::newRow("held open by another program") << "held";
+#endif
     }
 
     void failedSaveWarnsAndKeepsTheOldFile()
@@ -384,6 +447,20 @@ private slots:
         }
         if (how == "read-only")
             QVERIFY(QFile::setPermissions(target, QFile::ReadOwner));
+#ifdef Q_OS_WIN
+        // As Excel holds a workbook it shows: reading and writing shared, deleting not.
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (how == "held") {
+            held = CreateFileW(QDir::toNativeSeparators(target).toStdWString().c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+            QVERIFY(held != INVALID_HANDLE_VALUE);
+        }
+        const auto letGo = qScopeGuard([&] {
+            if (held != INVALID_HANDLE_VALUE)
+                CloseHandle(held);
+        });
+#endif
         const QStringList entriesBefore = entriesOf(directory.path());
         // Many rows, so that the workbook cannot fit under the size limit.
         for (int i = 0; i < 500; ++i)
@@ -405,7 +482,10 @@ private slots:
         QCOMPARE(player.count(SeenDialog::MessageBox), 1);
         const SeenDialog warning = player.first(SeenDialog::MessageBox);
         QCOMPARE(warning.title, u("错误"));
-        QCOMPARE(warning.text, u("文件保存失败：") + QDir::toNativeSeparators(target));
+        QString reason;
+        if (how == "held")
+            reason = u("\n该文件正被其他程序使用，请关闭它后再保存。");
+        QCOMPARE(warning.text, u("文件保存失败：") + QDir::toNativeSeparators(target) + reason);
         QCOMPARE(warning.buttons, int(QMessageBox::Ok));
         QCOMPARE(warning.icon, int(QMessageBox::Warning));
         QVERIFY(warning.hasParent);

@@ -28,6 +28,7 @@ struct SeenDialog
     // File dialog
     QStringList nameFilters;
     QString proposedName; // file name part of the preselected file
+    QString folder;       // the folder it opens in
     int options = 0;
     // Message box, progress dialog (its label)
     QString text;
@@ -164,6 +165,7 @@ private:
         // What the name field shows: selectedFiles() would add the default suffix.
         auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         d.proposedName = nameEdit ? nameEdit->text() : QFileInfo(dialog->selectedFiles().value(0)).fileName();
+        d.folder = dialog->directory().absolutePath();
         d.options = int(dialog->options());
         d.hasParent = dialog->parentWidget() != nullptr;
         return d;

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <stdlib.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -126,6 +128,63 @@ ExpectedSheet liveSheet(int rows)
     sheet.wideColumns = QStringList{"B", "E"};
     return sheet;
 }
+
+// An environment variable set for a while, through the wide functions on
+// Windows: the narrow ones cannot hold every name.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char *name, const QString &value)
+        : name(name), had(qEnvironmentVariableIsSet(name)), old(qEnvironmentVariable(name))
+    {
+        set(value);
+    }
+    ~EnvironmentOverride()
+    {
+        if (had)
+            set(old);
+        else
+            qunsetenv(name);
+    }
+    EnvironmentOverride(const EnvironmentOverride &) = delete;
+    EnvironmentOverride &operator=(const EnvironmentOverride &) = delete;
+
+private:
+    void set(const QString &value)
+    {
+#ifdef Q_OS_WIN
+        const std::wstring wideName = QString::fromLatin1(name).toStdWString();
+        _wputenv_s(wideName.c_str(), value.toStdWString().c_str());
+        SetEnvironmentVariableW(wideName.c_str(), value.toStdWString().c_str());
+#else
+        qputenv(name, QFile::encodeName(value));
+#endif
+    }
+
+    const char *name;
+    bool had;
+    QString old;
+};
+
+#ifdef Q_OS_WIN
+// Another program's handle on the target, as Excel keeps one: reading and
+// writing shared, deleting (and so replacing) not.
+HANDLE heldTarget = INVALID_HANDLE_VALUE;
+
+bool holdTarget(const QString &path)
+{
+    heldTarget = CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return heldTarget != INVALID_HANDLE_VALUE;
+}
+
+void letTargetGo()
+{
+    if (heldTarget != INVALID_HANDLE_VALUE)
+        CloseHandle(heldTarget);
+    heldTarget = INVALID_HANDLE_VALUE;
+}
+#endif
 
 } // namespace
 
@@ -367,6 +426,9 @@ private slots:
         QTest::newRow("cancelled before the first row") << "cancel first";
         QTest::newRow("cancelled while the file is packed") << "cancel packing";
         QTest::newRow("abandoned on its second sheet") << "cancel second sheet";
+#ifdef Q_OS_WIN
+        QTest::newRow("held open by another program") << "held";
+#endif
     }
 
     void failedSaveLeavesTheTargetAsItWas()
@@ -423,19 +485,95 @@ private slots:
             QVERIFY(workbook.addSheet());
             QVERIFY(workbook.appendRow(texts, 2, XlsxFormat()));
             outcome = SaveOutcome::Cancelled;
+#ifdef Q_OS_WIN
+        } else if (how == "held") {
+            QVERIFY(holdTarget(path));
+            outcome = saveTableWorkbook(snapshot, path);
+            letTargetGo();
+#endif
         } else {
             outcome = saveTableWorkbook(snapshot, path);
         }
 
         const QByteArray output = printed.text();
-        QCOMPARE(outcome, how.startsWith("cancel") ? SaveOutcome::Cancelled : SaveOutcome::Failed);
+        QCOMPARE(outcome, how.startsWith("cancel") ? SaveOutcome::Cancelled
+                          : how == "held"          ? SaveOutcome::TargetInUse
+                                                   : SaveOutcome::Failed);
         QCOMPARE(entriesOf(directory.path()), entriesBefore);
         QCOMPARE(scratchFilesHeld(), scratchBefore);
         QCOMPARE(output, QByteArray());
-        if (how == "size limit" || how == "read-only" || how.startsWith("cancel"))
+        if (how == "size limit" || how == "read-only" || how == "held" || how.startsWith("cancel"))
             QCOMPARE(contentsOf(path), before);
         if (how == "directory")
             QVERIFY(QFileInfo(path).isDir());
+    }
+
+    void targetLetGoWithinTheRetryIsReplaced()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("only Windows keeps an open file from being replaced");
+#else
+        QTemporaryDir directory;
+        const QString path = directory.filePath("kept.xlsx");
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("an earlier workbook");
+        }
+        QVERIFY(holdTarget(path));
+        XlsxWorkbook::targetInUseGate = letTargetGo;
+        QStandardItemModel *model = modelOf(liveSheet(3), this);
+        const SaveOutcome outcome = saveTableWorkbook(TableSnapshot::of(*model), path);
+        XlsxWorkbook::targetInUseGate = nullptr;
+        const bool wasHeld = heldTarget == INVALID_HANDLE_VALUE;
+        letTargetGo();
+        delete model;
+
+        QVERIFY2(wasHeld, "the save never found the target in use");
+        QCOMPARE(outcome, SaveOutcome::Saved);
+        QString error;
+        QVERIFY2(!readWorkbook(path, &error).isEmpty(), qPrintable(error));
+        QCOMPARE(entriesOf(directory.path()), QStringList{"kept.xlsx"});
+#endif
+    }
+
+    // A user whose name the system's code page cannot hold has a temporary
+    // folder of that name; a shortcut may start the program in a folder where
+    // no file can be made. The library's scratch files still go to the
+    // temporary folder, and none stays.
+    void scratchFilesStayInATemporaryFolderOfAnyName()
+    {
+        QTemporaryDir base;
+        const QString scratch = base.filePath(u("临时文件"));
+        QVERIFY(QDir().mkpath(scratch));
+        const QString folder = base.filePath("saved");
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = QDir(folder).filePath("readings.xlsx");
+        QStandardItemModel *model = modelOf(liveSheet(50), this);
+        const TableSnapshot table = TableSnapshot::of(*model);
+        delete model;
+
+        SaveOutcome outcome = SaveOutcome::Failed;
+        {
+            EnvironmentOverride tmp("TMP", scratch), temp("TEMP", scratch), tmpdir("TMPDIR", scratch);
+            QCOMPARE(QDir(QDir::tempPath()).canonicalPath(), QDir(scratch).canonicalPath());
+            const QString startedIn = QDir::currentPath();
+#ifdef Q_OS_WIN
+            const QString unwritable = QStringLiteral("Z:/sys/kernel"); // Wine's view of Linux's sysfs
+#else
+            const QString unwritable = QStringLiteral("/sys/kernel");
+#endif
+            const bool moved = QFileInfo(unwritable).isDir() && QDir::setCurrent(unwritable);
+            outcome = saveTableWorkbook(table, path);
+            if (moved)
+                QVERIFY(QDir::setCurrent(startedIn));
+        }
+
+        QCOMPARE(outcome, SaveOutcome::Saved);
+        QString error;
+        QVERIFY2(!readWorkbook(path, &error).isEmpty(), qPrintable(error));
+        QCOMPARE(entriesOf(scratch), QStringList());
+        QCOMPARE(entriesOf(folder), QStringList{"readings.xlsx"});
     }
 };
 

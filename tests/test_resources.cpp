@@ -73,6 +73,8 @@ const Message kCatalogue[] = {
     {"MainWindow", "是", "Yes"},
     {"MainWindow", "否", "No"},
     {"MainWindow", "文件保存失败\uFF1A%1", "The file could not be saved: %1"},
+    {"MainWindow", "该文件正被其他程序使用\uFF0C请关闭它后再保存\u3002",
+     "The file is in use by another program: close it and save again."},
     {"MainWindow", "正在保存\u2026", "Saving\u2026"},
     {"MainWindow", "取消", "Cancel"},
     {"MainWindow", "保存文件", "Save file"},
@@ -401,7 +403,7 @@ void TestResources::catalogueSourceHoldsEveryMessageOnce()
             QVERIFY2(!m.translation.isEmpty(), qPrintable("empty: " + where));
         }
     }
-    QCOMPARE(perContext.value(QStringLiteral("MainWindow")), 49);
+    QCOMPARE(perContext.value(QStringLiteral("MainWindow")), 50);
     QCOMPARE(perContext.value(QStringLiteral("ParseRealTimeData")), 17);
     QCOMPARE(perContext.value(QStringLiteral("ParseReadBackData")), 5);
     QCOMPARE(perContext.size(), 3);

@@ -7,12 +7,14 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,6 +28,17 @@ namespace {
 // A save that is over sooner shows no progress at all.
 constexpr int PROGRESS_DELAY_MS = 500;
 constexpr int PROGRESS_UPDATE_MS = 100;
+
+// Where a save is proposed: the user's Documents folder, or the home folder
+// where the system has none. Never the working folder: a shortcut starts the
+// program in its installation folder, which a standard user cannot write.
+QString saveFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
 
 // A save that was asked to stop is still running: the writer cannot be cut
 // off while it packs the file, and the target is only safe once it has given
@@ -81,8 +94,8 @@ void MainWindow::saveToExcel(QStandardItemModel *model)
     // Taken before any dialog opens: the dialogs run event loops in which new
     // live rows arrive, and the file is to hold the table as it was clicked.
     const TableSnapshot table = TableSnapshot::of(*model);
-    const QString defaultName = QStringLiteral("Zelmodata_")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss"));
+    const QString defaultName = QDir(saveFolder()).filePath(
+        QStringLiteral("Zelmodata_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss")));
 
     // A name typed without an extension gets ".xlsx", and the dialog's own
     // replace question is about that name: the file the desktop can open.
@@ -98,10 +111,12 @@ void MainWindow::saveToExcel(QStandardItemModel *model)
     const SaveOutcome outcome = saveShowingProgress(table, name);
     if (outcome == SaveOutcome::Cancelled)
         return;
-    if (outcome == SaveOutcome::Failed) {
+    if (outcome != SaveOutcome::Saved) {
         // Offering to open a file that is not there would only mislead.
-        QMessageBox::warning(this, tr("错误"), tr("文件保存失败：%1").arg(QDir::toNativeSeparators(name)),
-                             QMessageBox::Ok);
+        QString text = tr("文件保存失败：%1").arg(QDir::toNativeSeparators(name));
+        if (outcome == SaveOutcome::TargetInUse)
+            text += QLatin1Char('\n') + tr("该文件正被其他程序使用，请关闭它后再保存。");
+        QMessageBox::warning(this, tr("错误"), text, QMessageBox::Ok);
         return;
     }
 

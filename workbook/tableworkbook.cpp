@@ -54,5 +54,7 @@ SaveOutcome saveTableWorkbook(const TableSnapshot &table, const QString &target,
         gate();
     if (workbook.save(progress ? &progress->cancelRequested : nullptr))
         return SaveOutcome::Saved;
-    return progress && progress->cancelRequested.load() ? SaveOutcome::Cancelled : SaveOutcome::Failed;
+    if (progress && progress->cancelRequested.load())
+        return SaveOutcome::Cancelled;
+    return workbook.targetWasInUse() ? SaveOutcome::TargetInUse : SaveOutcome::Failed;
 }

@@ -19,7 +19,9 @@ struct SaveProgress
     static inline std::atomic<void (*)()> packingGate{nullptr};
 };
 
-enum class SaveOutcome { Saved, Failed, Cancelled };
+// TargetInUse: written whole, but another program held the target and kept it
+// from being replaced.
+enum class SaveOutcome { Saved, Failed, TargetInUse, Cancelled };
 
 // The snapshot saved as a workbook in place of `target`: the header texts in
 // row 1, the texts of every row below, every cell a text centred both ways,

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <xlsxwriter.h>
 
@@ -42,19 +43,63 @@ QByteArray libraryFileName(const QString &fileName)
 #endif
 }
 
+// How long a target held by another program is waited for: a scanner or a
+// sync client lets go within a second, a workbook open in Excel does not.
+constexpr int IN_USE_RETRIES = 25;
+constexpr int IN_USE_RETRY_MS = 100;
+
+// The library's scratch files go to the system's temporary folder, named as
+// the library's file functions read names.
+QByteArray libraryTemporaryFolder()
+{
+#ifdef Q_OS_WIN
+    return QDir::toNativeSeparators(QDir::tempPath()).toUtf8();
+#else
+    return QFile::encodeName(QDir::tempPath());
+#endif
+}
+
+enum class Replaced { Yes, InUse, No };
+
+#ifdef Q_OS_WIN
+const wchar_t *wide(const QString &text)
+{
+    return reinterpret_cast<const wchar_t *>(text.utf16());
+}
+
+// Whether some other handle on the file forbids deleting it: Windows then
+// refuses to replace it, with "access denied" or a sharing violation.
+bool isHeldOpen(const QString &nativeName)
+{
+    HANDLE probe = CreateFileW(wide(nativeName), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+#endif
+
 // Replaces `target` by `source` in one step: whoever looks at `target` sees
 // either the old file or the complete new one.
-bool replaceFile(const QString &source, const QString &target)
+Replaced replaceFile(const QString &source, const QString &target)
 {
 #ifdef Q_OS_WIN
     const QString from = QDir::toNativeSeparators(source);
     const QString to = QDir::toNativeSeparators(target);
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                       reinterpret_cast<const wchar_t *>(to.utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Replaced::Yes;
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+        || (error == ERROR_ACCESS_DENIED && isHeldOpen(to)))
+        return Replaced::InUse;
+    return Replaced::No;
 #else
-    return std::rename(QFile::encodeName(source).constData(),
-                       QFile::encodeName(target).constData()) == 0;
+    // Nothing on Linux keeps a file from being replaced while it is open.
+    return std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0
+        ? Replaced::Yes
+        : Replaced::No;
 #endif
 }
 
@@ -93,8 +138,13 @@ XlsxWorkbook::XlsxWorkbook(const QString &target)
     temporaryName = createFileBeside(targetName);
     if (temporaryName.isEmpty())
         return;
+    // Named here rather than left to the library, which on Windows would
+    // read the folder's name through the ANSI code page and fall back on the
+    // working folder when the user's name does not fit it.
+    const QByteArray scratchFolder = libraryTemporaryFolder();
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
+    options.tmpdir = const_cast<char *>(scratchFolder.constData());
     workbook = workbook_new_opt(libraryFileName(temporaryName).constData(), &options);
     if (!workbook)
         QFile::remove(temporaryName);
@@ -211,7 +261,25 @@ bool XlsxWorkbook::save(const std::atomic<bool> *cancelled)
         && xlsxPackageFileIsComplete(temporaryName);
     if (saved && QFileInfo::exists(targetName))
         QFile::setPermissions(temporaryName, QFile::permissions(targetName));
-    saved = saved && !(cancelled && cancelled->load()) && replaceFile(temporaryName, targetName);
+    for (int attempt = 0; saved; ++attempt) {
+        if (cancelled && cancelled->load()) {
+            saved = false;
+            break;
+        }
+        const Replaced replaced = replaceFile(temporaryName, targetName);
+        if (replaced == Replaced::Yes)
+            break;
+        targetInUse = replaced == Replaced::InUse;
+        if (!targetInUse || attempt == IN_USE_RETRIES) {
+            saved = false;
+            break;
+        }
+        if (const auto gate = targetInUseGate.load())
+            gate();
+        QThread::msleep(IN_USE_RETRY_MS);
+    }
+    if (saved)
+        targetInUse = false;
     if (!saved)
         QFile::remove(temporaryName);
     return saved;

@@ -73,7 +73,17 @@ public:
     // failed on the way, or if `cancelled` was set by the time the file was
     // packed (that takes a while and cannot be stopped); the target is then as
     // it was.
+    // A target that another program holds open (Excel, a virus scanner, a
+    // sync client) is tried again for a moment before the save gives up.
     bool save(const std::atomic<bool> *cancelled = nullptr);
+    // After a failed save: whether it failed because another program held
+    // the target, so that the user can be told to close it.
+    bool targetWasInUse() const { return targetInUse; }
+
+    // Run on the saving thread each time the target was found in use, before
+    // the replace is tried again: where a test can let the target go. Unset
+    // in the program.
+    static inline std::atomic<void (*)()> targetInUseGate{nullptr};
 
 private:
     lxw_format *libraryFormat(const XlsxFormat &format);
@@ -86,6 +96,7 @@ private:
     std::vector<lxw_worksheet *> sheets;
     int rows = 0;
     bool failed = false;
+    bool targetInUse = false;
     std::vector<std::pair<XlsxFormat, lxw_format *>> formats;
 };
 
