@@ -82,8 +82,6 @@ foreach(target hidapi::winapi hidapi::hidapi)
     break()
   endif()
 endforeach()
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpversion OUTPUT_VARIABLE gcc_version
-                OUTPUT_STRIP_TRAILING_WHITESPACE)
 
 set(debian "Debian 12 source package")
 file(GENERATE OUTPUT ${notices}/NOTICES.txt CONTENT "${terms}
@@ -134,7 +132,7 @@ zlib
   Patches:  none
   Licence:  zlib licence: libz-mingw-w64-dev-copyright.txt
 
-GCC runtime (libstdc++, libgcc) ${gcc_version}
+GCC runtime (libstdc++, libgcc)
   Files:    libstdc++-6.dll libgcc_s_seh-1.dll
   Source:   ${debian} ${source_gcc-mingw-w64-x86-64-posix-runtime} ${version_gcc-mingw-w64-x86-64-posix-runtime}
             (package gcc-mingw-w64-x86-64-posix-runtime ${binary_gcc-mingw-w64-x86-64-posix-runtime})
