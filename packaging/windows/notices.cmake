@@ -42,8 +42,27 @@ foreach(package gcc-mingw-w64-x86-64-posix-runtime mingw-w64-x86-64-dev libz-min
   list(GET found 2 binary_${package})
   configure_file(/usr/share/doc/${package}/copyright ${notices}/${package}-copyright.txt COPYONLY)
 endforeach()
-foreach(licence LGPL-3 GPL-3)
+# The licence texts those files refer to in /usr/share/common-licenses (on
+# Debian they are not repeated in each package), and the LGPL that Qt is
+# taken under with the GPL it builds on.
+set(common_licences LGPL-3 GPL-3)
+file(GLOB copyrights ${notices}/*-copyright.txt)
+foreach(copyright ${copyrights})
+  file(STRINGS ${copyright} references REGEX "/usr/share/common-licenses/")
+  string(REGEX MATCHALL "/usr/share/common-licenses/[A-Za-z0-9.+_-]*[A-Za-z0-9]" references "${references}")
+  foreach(reference ${references})
+    get_filename_component(licence ${reference} NAME)
+    if(EXISTS ${reference})
+      list(APPEND common_licences ${licence})
+    endif()
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES common_licences)
+list(SORT common_licences)
+set(licence_files "")
+foreach(licence ${common_licences})
   configure_file(/usr/share/common-licenses/${licence} ${notices}/${licence}.txt COPYONLY)
+  string(APPEND licence_files " ${licence}.txt")
 endforeach()
 
 # Our changes to a package, by name (the files go along).
@@ -89,7 +108,9 @@ file(GENERATE OUTPUT ${notices}/NOTICES.txt CONTENT "${terms}
 Zelmora ${PROJECT_VERSION} for Windows ships the components below. Each is
 named with the files of this folder that hold it, the ${debian}
 it was built from, our changes to it (in the folder notices\\patches) and the
-files of the folder notices that carry its licence.
+files of the folder notices that carry its licence. Where those files refer to
+a licence in /usr/share/common-licenses (as Debian's do), its text is the file
+of that name here:${licence_files}.
 
 The corresponding sources of the four components built here (the Debian source
 packages as unpacked and patched by Debian, with our patches beside them) are
