@@ -94,16 +94,25 @@ if(cut GREATER 0)
   string(SUBSTRING "${terms}" 0 ${cut} terms)
 endif()
 
+# The file names of the libraries' DLLs, as the install rules take them.
+function(zelmora_dll_name target out)
+  get_target_property(location ${target} LOCATION)
+  get_filename_component(name "${location}" NAME)
+  set(${out} ${name} PARENT_SCOPE)
+endfunction()
+foreach(module Core Gui Widgets QWindowsIntegrationPlugin QWindowsVistaStylePlugin)
+  zelmora_dll_name(${QT}::${module} dll_${module})
+endforeach()
 set(hidapi_dll "")
 foreach(target hidapi::winapi hidapi::hidapi)
   if(TARGET ${target})
-    set(hidapi_dll "$<TARGET_FILE_NAME:${target}>")
+    zelmora_dll_name(${target} hidapi_dll)
     break()
   endif()
 endforeach()
 
 set(debian "Debian 12 source package")
-file(GENERATE OUTPUT ${notices}/NOTICES.txt CONTENT "${terms}
+file(WRITE ${notices}/NOTICES.txt "${terms}
 
 Zelmora ${PROJECT_VERSION} for Windows ships the components below. Each is
 named with the files of this folder that hold it, the ${debian}
@@ -119,8 +128,8 @@ next to ${CPACK_PACKAGE_FILE_NAME}.exe and ${CPACK_PACKAGE_FILE_NAME}.zip; ask w
 program for it.
 
 Qt 5 (qtbase)
-  Files:    $<TARGET_FILE_NAME:${QT}::Core> $<TARGET_FILE_NAME:${QT}::Gui> $<TARGET_FILE_NAME:${QT}::Widgets>
-            platforms\\$<TARGET_FILE_NAME:${QT}::QWindowsIntegrationPlugin> styles\\$<TARGET_FILE_NAME:${QT}::QWindowsVistaStylePlugin>
+  Files:    ${dll_Core} ${dll_Gui} ${dll_Widgets}
+            platforms\\${dll_QWindowsIntegrationPlugin} styles\\${dll_QWindowsVistaStylePlugin}
   Source:   ${debian} qtbase-opensource-src ${version_qtbase-opensource-src}
   Patches: ${qt_patches}
   Licence:  GNU Lesser General Public License version 3 (LGPL-3.txt with GPL-3.txt);
@@ -132,13 +141,14 @@ hidapi
   Files:    ${hidapi_dll}
   Source:   ${debian} hidapi ${version_hidapi}
   Patches: ${hidapi_patches}
-  Licence:  BSD-style (one of hidapi's three licences): hidapi-copyright.txt
+  Licence:  BSD 3-clause (the one taken of hidapi's three): hidapi-copyright.txt
 
 libxlsxwriter
   Files:    linked into zelmora.exe and zelmora-demo.exe
   Source:   ${debian} libxlsxwriter ${version_libxlsxwriter}
   Patches: ${xlsx_patches}
-  Licence:  BSD 2-clause: libxlsxwriter-copyright.txt
+  Licence:  BSD 2-clause, with the parts it carries from others under
+            their own terms: libxlsxwriter-copyright.txt
 
 minizip
   Files:    linked into zelmora.exe and zelmora-demo.exe
