@@ -21,11 +21,13 @@ target_compile_definitions(test_win32icon PRIVATE
   ZELMORA_PROGRAM="Z:$<TARGET_FILE:zelmora>" ZELMORA_DEMO_PROGRAM="Z:$<TARGET_FILE:zelmora-demo>")
 add_dependencies(test_win32icon zelmora zelmora-demo)
 
-# The setup program and the portable zip, tried as a user would.
+# The setup program, the portable zip and the sources archive, tried as a
+# user and a publisher would: it makes the setup program twice (signed and
+# not) and installs three times.
 add_test(NAME windows_installers
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/try-installers ${PROJECT_BINARY_DIR}
           ${CMAKE_CROSSCOMPILING_EMULATOR} ${CMAKE_CURRENT_BINARY_DIR}/installers)
-set_tests_properties(windows_installers PROPERTIES LABELS package TIMEOUT 600)
+set_tests_properties(windows_installers PROPERTIES LABELS package TIMEOUT 900)
 
 # The Windows program against a meter on a real HID stack: inside the test
 # machine, Wine's HID bus turns the UHID meter's hidraw node into a Windows HID
