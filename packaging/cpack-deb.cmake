@@ -13,16 +13,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The summary line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
-Zelmora reads a handheld micro-ohm meter over USB HID. Live readings are
-appended to a table at the interval chosen (100 to 5000 ms), the readings
-stored in the meter are downloaded with a progress bar, and either table
-can be saved as an Excel workbook (.xlsx). Plugging and unplugging the
-meter is followed as it happens, and the interface switches between
-Chinese and English while it runs.
-
-The package also holds zelmora-demo, the same program driving a simulated
-meter, to try it without the instrument. Its udev rule lets the user at
-the desk open the meter without root once the meter has been replugged.]])
+Zelmora reads a handheld micro-ohm meter over USB HID: its live readings and
+the readings stored in it, each in a table that can be saved as an Excel
+workbook. zelmora-demo is the same program driving a simulated meter.]])
 # Libraries as dpkg-shlibdeps finds them in the binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt 6 keeps its platform plugins (X11, Wayland) out of its libraries'
