@@ -30,7 +30,7 @@ set(CPACK_STRIP_FILES ON)
 
 # What every Debian package carries beside its programs: a manual page for
 # each, the changelog and the copyright (these two name the maintainer). gzip
-# -n keeps the time out of the archives, so the package builds the same twice.
+# -n keeps the time out of the compressed files.
 foreach(file debian-changelog debian-copyright)
   configure_file(${file} ${CMAKE_CURRENT_BINARY_DIR}/${file} @ONLY)
 endforeach()
@@ -53,3 +53,23 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmora.1.gz ${CMAKE_CURRENT_BINARY_DI
 set(zelmora_deb_doc ${CMAKE_INSTALL_DATADIR}/doc/zelmora)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${zelmora_deb_doc})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian-copyright DESTINATION ${zelmora_deb_doc} RENAME copyright)
+
+# The package's files carry the time of the changelog's last entry instead of
+# the build's (cpack clamps them to SOURCE_DATE_EPOCH), so that the same
+# sources make the same package, byte for byte. One in the environment wins.
+execute_process(COMMAND dpkg-parsechangelog -l ${CMAKE_CURRENT_BINARY_DIR}/debian-changelog -STimestamp
+                OUTPUT_VARIABLE zelmora_source_date OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE zelmora_source_date_result ERROR_QUIET)
+if(NOT zelmora_source_date_result EQUAL 0 OR NOT zelmora_source_date MATCHES "^[0-9]+$")
+  # Without dpkg-dev, the last commit's time.
+  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
+                  OUTPUT_VARIABLE zelmora_source_date OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(zelmora_source_date MATCHES "^[0-9]+$")
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/cpack-deb-options.cmake CONTENT [[
+if(CPACK_GENERATOR STREQUAL "DEB" AND "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+  set(ENV{SOURCE_DATE_EPOCH} @zelmora_source_date@)
+endif()
+]] @ONLY)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-deb-options.cmake)
+endif()
