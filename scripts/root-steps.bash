@@ -22,16 +22,22 @@ as_root() { # <why> <script> <arguments...>
 # cache's work/ stay root's: whoever runs them removes them.
 give_back() { # <folder...>
   [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_UID:-}" ] && [ "$SUDO_UID" != 0 ] || return 0
-  local folder home
+  local folder home parent owner=$SUDO_UID:${SUDO_GID:-$SUDO_UID}
   home=$(getent passwd "$SUDO_UID" | cut -d: -f6)
   for folder in "$@"; do
     [ -d "$folder" ] || continue
     case "$folder/" in
-      "$home"/?*) [ "$home" != / ] || continue ;;
+      "$home"/?*)
+        [ "$home" != / ] || continue
+        # The folders on the way that root made for it (~/.cache) too.
+        parent=$(dirname "$folder")
+        while [ "$parent" != "$home" ]; do
+          [ "$(stat -c %u "$parent")" != 0 ] || chown -h "$owner" "$parent"
+          parent=$(dirname "$parent")
+        done ;;
       *) [ "$(stat -c %u "$folder")" = "$SUDO_UID" ] || continue ;;
     esac
-    find "$folder" -xdev -path "$cache/work/?*" -prune -o -user 0 \
-      -exec chown -h "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" {} + || true
+    find "$folder" -xdev -path "$cache/work/?*" -prune -o -user 0 -exec chown -h "$owner" {} + || true
   done
 }
 
