@@ -13,16 +13,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The summary line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
-Zelmora reads a handheld micro-ohm meter over USB HID. Live readings are
-appended to a table at the interval chosen (100 to 5000 ms), the readings
-stored in the meter are downloaded with a progress bar, and either table
-can be saved as an Excel workbook (.xlsx). Plugging and unplugging the
-meter is followed as it happens, and the interface switches between
-Chinese and English while it runs.
-
-The package also holds zelmora-demo, the same program driving a simulated
-meter, to try it without the instrument. Its udev rule lets the user at
-the desk open the meter without root once the meter has been replugged.]])
+Zelmora reads a handheld micro-ohm meter over USB HID: its live readings and
+the readings stored in it, each in a table that can be saved as an Excel
+workbook. zelmora-demo is the same program driving a simulated meter.]])
 # Libraries as dpkg-shlibdeps finds them in the binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt 6 keeps its platform plugins (X11, Wayland) out of its libraries'
@@ -37,7 +30,7 @@ set(CPACK_STRIP_FILES ON)
 
 # What every Debian package carries beside its programs: a manual page for
 # each, the changelog and the copyright (these two name the maintainer). gzip
-# -n keeps the time out of the archives, so the package builds the same twice.
+# -n keeps the time out of the compressed files.
 foreach(file debian-changelog debian-copyright)
   configure_file(${file} ${CMAKE_CURRENT_BINARY_DIR}/${file} @ONLY)
 endforeach()
@@ -60,3 +53,23 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelmora.1.gz ${CMAKE_CURRENT_BINARY_DI
 set(zelmora_deb_doc ${CMAKE_INSTALL_DATADIR}/doc/zelmora)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${zelmora_deb_doc})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian-copyright DESTINATION ${zelmora_deb_doc} RENAME copyright)
+
+# The package's files carry the time of the changelog's last entry instead of
+# the build's (cpack clamps them to SOURCE_DATE_EPOCH), so that the same
+# sources make the same package, byte for byte. One in the environment wins.
+execute_process(COMMAND dpkg-parsechangelog -l ${CMAKE_CURRENT_BINARY_DIR}/debian-changelog -STimestamp
+                OUTPUT_VARIABLE zelmora_source_date OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE zelmora_source_date_result ERROR_QUIET)
+if(NOT zelmora_source_date_result EQUAL 0 OR NOT zelmora_source_date MATCHES "^[0-9]+$")
+  # Without dpkg-dev, the last commit's time.
+  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
+                  OUTPUT_VARIABLE zelmora_source_date OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(zelmora_source_date MATCHES "^[0-9]+$")
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/cpack-deb-options.cmake CONTENT [[
+if(CPACK_GENERATOR STREQUAL "DEB" AND "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+  set(ENV{SOURCE_DATE_EPOCH} @zelmora_source_date@)
+endif()
+]] @ONLY)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-deb-options.cmake)
+endif()

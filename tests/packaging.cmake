@@ -18,8 +18,9 @@ if(NOT deb_arch_result EQUAL 0)
   set(deb_arch amd64)
 endif()
 set(deb ${PROJECT_BINARY_DIR}/dist/zelmora_${ZELMORA_DEB_VERSION}_${deb_arch}.deb)
+# An earlier version's package would be found beside this one's.
 add_test(NAME package_deb_build
-  COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake
+  COMMAND sh -c "rm -f dist/*.deb && exec \"$0\" -G DEB --config CPackConfig.cmake" ${CMAKE_CPACK_COMMAND}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
 add_test(NAME package_deb_check COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/check-deb ${deb})
 add_test(NAME package_deb_clean_system COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/try-deb ${deb})

@@ -69,6 +69,7 @@ private slots:
         if (countFault != int(FaultKind::None))
             VirtualMeter::failNext(0x08, fault(FaultKind(countFault)));
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
 
         QCOMPARE(connection(w), line);
@@ -82,6 +83,7 @@ private slots:
     void samplingAppendsRowsWithCounters()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         QVERIFY(w.isSampling());
         tick(w);
@@ -132,6 +134,7 @@ private slots:
         QFETCH(int, command);
         QFETCH(int, kind);
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         tick(w);
         TRY_COMPARE(liveRows(w), 1);
@@ -163,6 +166,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(bool, stops);
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         VirtualMeter::failNext(static_cast<unsigned char>(command), fault(FaultKind(kind)));
         const int opened = VirtualMeter::openHandleCount();
@@ -188,6 +192,7 @@ private slots:
     void silentMeterIsPolledOnceNotOncePerQueuedTick()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         VirtualMeter::failAlways(0x05, fault(FaultKind::NoAnswer));
         const int before = VirtualMeter::commandsWritten(0x05);
@@ -205,6 +210,7 @@ private slots:
     void stopKeepsConnectionAndRows()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         tick(w);
         TRY_COMPARE(liveRows(w), 1);
@@ -227,6 +233,7 @@ private slots:
     void rowNumbersContinueAcrossStopAndStart()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         tick(w);
         tick(w);
@@ -249,6 +256,7 @@ private slots:
     {
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         TRY_COMPARE(w.storedModel()->rowCount(), 3);
         tick(w);
@@ -268,6 +276,7 @@ private slots:
     void intervalChangeReopensAtNewInterval()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         hid_device *first = w.meterHandle();
         const auto before = VirtualMeter::simulatedMs();
@@ -286,6 +295,7 @@ private slots:
     void intervalChangeAfterStopRestarts()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         stop(w);
         spinBox(w)->setValue(250);
@@ -296,6 +306,7 @@ private slots:
     void intervalChangeWithFailedReopenShowsNotOpen()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         VirtualMeter::setPlugged(false);
         spinBox(w)->setValue(300);
@@ -309,6 +320,7 @@ private slots:
     void removalWhileSamplingStopsAndKeepsHandle()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         tick(w);
         TRY_COMPARE(liveRows(w), 1);
@@ -330,6 +342,7 @@ private slots:
     void unplugDuringPollReportsErrorsOnly()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         QSemaphore entered, leave; // the poll is held inside its exchange
         VirtualMeter::setReadingProvider([&] { entered.release(); leave.acquire(); });
@@ -350,6 +363,7 @@ private slots:
     {
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         TRY_COMPARE(w.storedModel()->rowCount(), 3);
         tick(w);
@@ -393,6 +407,7 @@ private slots:
         QFETCH(QString, beginning);
         QFETCH(int, answerMs);
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         VirtualMeter::failNext(0x05, fault(FaultKind::Slow, answerMs));
         tick(w);
@@ -473,6 +488,7 @@ private slots:
     {
         VirtualMeter::setPlugged(false);
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         w.handleDeviceArrival();
         QCOMPARE(connection(w), NOT_OPEN);
         QVERIFY(!w.isDeviceConnected());
@@ -483,6 +499,7 @@ private slots:
     {
         VirtualMeter::failAlways(0x08, fault(FaultKind::NoAnswer));
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         w.handleDeviceArrival();
         // The arrival's own reply is not examined; the start sequence's is.
         QVERIFY(w.isDeviceConnected());
@@ -493,6 +510,7 @@ private slots:
     void usbCheckerAfterManualStopClosesNothingTwice()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         stop(w);
         QVERIFY(QMetaObject::invokeMethod(&w, "usbChecker", Qt::DirectConnection, Q_ARG(int, 0), Q_ARG(int, 11)));
@@ -505,6 +523,7 @@ private slots:
     void disconnectWhileNotSamplingKeepsConnection()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         stop(w);
         tick(w); // no effect: not sampling is not the same as not connected
@@ -542,6 +561,7 @@ private slots:
         QFETCH(bool, meterStays);
         QFETCH(bool, connected);
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         spinBox(w)->setValue(2000);
         QVERIFY(w.isSampling());
@@ -584,16 +604,21 @@ private slots:
         QCOMPARE(liveRows(w), 0);
         if (connected)
             return;
-        // Ticks and interval changes now do nothing at all.
+        // Ticks and interval changes now do nothing at all: not even a poll
+        // that would reach the meter only once the poller has run.
         VirtualMeter::clearLog();
         tick(w);
         spinBox(w)->setValue(700);
-        QVERIFY(VirtualMeter::callLog().empty() || VirtualMeter::callLog().front().function == "hid_init");
+        finishPolls(w);
+        for (const auto &call : VirtualMeter::callLog())
+            QCOMPARE(call.function, std::string("hid_init"));
+        QVERIFY(!w.isSampling());
     }
 
     void stopRetiresQueuedPollsAndWaitsForTheOneInProgress()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         start(w);
         // The first poll is held inside its exchange until the stop has
         // retired the polls; four more wait behind it.

@@ -49,6 +49,7 @@ private slots:
     void windowRegistersForHidInterfaces()
     {
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         QVERIFY(registerHidInterfaceNotifications(reinterpret_cast<HWND>(w.winId()),
                                                   GUID_DEVINTERFACE_HID_VALUE));
     }
@@ -89,6 +90,7 @@ private slots:
         QFETCH(QString, seen);
         VirtualMeter::setStoredRecords(records(3));
         MainWindow w;
+        const QSignalBlocker sampleTimerHeld = holdSampleTimer(w);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         start(w);
