@@ -48,17 +48,6 @@ QByteArray libraryFileName(const QString &fileName)
 constexpr int IN_USE_RETRIES = 25;
 constexpr int IN_USE_RETRY_MS = 100;
 
-// The library's scratch files go to the system's temporary folder, named as
-// the library's file functions read names.
-QByteArray libraryTemporaryFolder()
-{
-#ifdef Q_OS_WIN
-    return QDir::toNativeSeparators(QDir::tempPath()).toUtf8();
-#else
-    return QFile::encodeName(QDir::tempPath());
-#endif
-}
-
 enum class Replaced { Yes, InUse, No };
 
 #ifdef Q_OS_WIN
@@ -141,7 +130,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &target)
     // Named here rather than left to the library, which on Windows would
     // read the folder's name through the ANSI code page and fall back on the
     // working folder when the user's name does not fit it.
-    const QByteArray scratchFolder = libraryTemporaryFolder();
+    const QByteArray scratchFolder = libraryFileName(QDir::tempPath());
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = const_cast<char *>(scratchFolder.constData());
@@ -261,25 +250,17 @@ bool XlsxWorkbook::save(const std::atomic<bool> *cancelled)
         && xlsxPackageFileIsComplete(temporaryName);
     if (saved && QFileInfo::exists(targetName))
         QFile::setPermissions(temporaryName, QFile::permissions(targetName));
-    for (int attempt = 0; saved; ++attempt) {
-        if (cancelled && cancelled->load()) {
-            saved = false;
+    Replaced replaced = Replaced::No;
+    for (int attempt = 0; saved && !(cancelled && cancelled->load()); ++attempt) {
+        replaced = replaceFile(temporaryName, targetName);
+        if (replaced != Replaced::InUse || attempt == IN_USE_RETRIES)
             break;
-        }
-        const Replaced replaced = replaceFile(temporaryName, targetName);
-        if (replaced == Replaced::Yes)
-            break;
-        targetInUse = replaced == Replaced::InUse;
-        if (!targetInUse || attempt == IN_USE_RETRIES) {
-            saved = false;
-            break;
-        }
         if (const auto gate = targetInUseGate.load())
             gate();
         QThread::msleep(IN_USE_RETRY_MS);
     }
-    if (saved)
-        targetInUse = false;
+    saved = saved && replaced == Replaced::Yes;
+    targetInUse = !saved && replaced == Replaced::InUse;
     if (!saved)
         QFile::remove(temporaryName);
     return saved;
